@@ -1,0 +1,7 @@
+#include "analysis/driver.h"
+
+namespace kavrel {
+
+void analyse_netlist(NetworkTables&, FILE*) {}
+
+}  // namespace kavrel

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdio>
+
+#include "input/network_tables.h"
+
+namespace kavrel {
+
+// Evaluates and prints every selected parameter of the netlist in the tables.
+void analyse_netlist(NetworkTables& net, FILE* out);
+
+}  // namespace kavrel

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <cstdio>
+
+namespace kavrel {
+
+// One whole run: banner, netlist after netlist, elapsed-time line. Returns the
+// exit status (always 0).
+int run_kavrel(FILE* in, FILE* out);
+
+}  // namespace kavrel

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "input/network_tables.h"
+
+namespace kavrel {
+
+// Internal node of an input label, created on first use; 1 (with a message)
+// for a label of 1000 or more or a full node list.
+int32_t node_of_label(NetworkTables& net, FILE* out, uint32_t label);
+// A new generated node; 1 (with a message) when the node list is full.
+int32_t new_internal_node(NetworkTables& net, FILE* out);
+int32_t find_first_name(const NetworkTables& net, FILE* out, int32_t slot);
+void build_name_index(NetworkTables& net, FILE* out);
+
+}  // namespace kavrel

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace kavrel {
+
+// Character source of the netlist readers with its echo and the one
+// character of lookahead that outlives every read.
+struct InputStream {
+  FILE* in = nullptr;
+  FILE* out = nullptr;
+  int pending_char = 0;
+};
+
+// Each returns 0 when an item was read, -1 at the end of input before it began.
+int read_word(InputStream& input, int& count, int capacity, char* buffer);
+// Accumulates as unsigned 32-bit (wrapping): the caller decides what is too big.
+int read_unsigned(InputStream& input, uint32_t& value);
+int read_real(InputStream& input, double& value);
+
+}  // namespace kavrel

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+
+namespace kavrel {
+
+// Heap access for the term stores. Every allocation of the analysis goes
+// through these so that tests can make any one of them fail.
+void* store_malloc(std::size_t bytes);
+void* store_calloc(std::size_t count, std::size_t bytes);
+void* store_realloc(void* block, std::size_t bytes);
+void store_free(void* block);
+
+// Test hook: a predicate consulted before every allocation; when it returns
+// true the allocation fails as if the heap were exhausted. nullptr restores
+// normal behaviour.
+using AllocationFailurePredicate = bool (*)(std::size_t bytes, void* context);
+void set_allocation_failure(AllocationFailurePredicate predicate, void* context);
+
+}  // namespace kavrel

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdio>
+
+#include "input/network_tables.h"
+#include "trees/term_store.h"
+
+namespace kavrel {
+
+// Evaluates topological function `topofun` (0..7) into stores.stores[topofun].
+// On failure the store is released and its topofun_evaluated flag cleared.
+void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out,
+                      int passive_edges, int active_edges, int tree_branch_count,
+                      int topofun);
+
+// Frees the store of every code whose flag is set.
+void release_term_stores(TopofunStores& stores);
+
+}  // namespace kavrel
