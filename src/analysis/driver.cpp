@@ -2,6 +2,6 @@
 
 namespace kavrel {
 
-void analyse_netlist(NetworkTables&, FILE*) {}
+void analyse_netlist(NetworkTables&, FILE*, RunStats*) {}
 
 }  // namespace kavrel

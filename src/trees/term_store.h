@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "input/network_tables.h"
+#include "trees/run_stats.h"
 
 namespace kavrel {
 
@@ -41,6 +42,7 @@ struct TopofunStores {
   TermStore stores[8];
   int32_t topofun_evaluated[8] = {};
   int32_t function_counter = 0;
+  RunStats* stats = nullptr;  // optional; evaluations add their counts
 };
 
 // Allocates and clears a store with the initial capacities; 1 on failure

@@ -1,0 +1,16 @@
+#pragma once
+
+namespace kavrel {
+
+// Counters of a whole run, for the benchmark and the fuzz target. The budget
+// lets a fuzz target bound the work of one input: when it is positive and the
+// raw i-trees of the run reach it, every further enumeration ends at once.
+struct RunStats {
+  long long raw_i_trees = 0;
+  long long common_trees = 0;
+  long long terms = 0;
+  long long raw_tree_budget = 0;
+  bool budget_exhausted = false;
+};
+
+}  // namespace kavrel
