@@ -1,9 +1,231 @@
 #include "trees/term_store.h"
 
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+#include "trees/memory.h"
+#include "trees/term_insert.h"
+
 namespace kavrel {
 
-int alloc_term_store(TermStore&) { return 1; }
-void free_term_store(TermStore&) {}
-int resize_array(void**, int*, std::size_t, int32_t, FILE*) { return 1; }
+namespace {
+
+// Full-width address text; at least eight hex digits, never truncated.
+uintmax_t address_of(const void* pointer) {
+  return static_cast<uintmax_t>(reinterpret_cast<uintptr_t>(pointer));
+}
+
+// Reallocates to `count` elements; nullptr when the request cannot be made or
+// the heap refuses it (the old block then stays valid).
+void* reallocate_elements(void* array, long long count, std::size_t element_size) {
+  if (count <= 0 || count > INT_MAX) return nullptr;
+  if (element_size != 0 &&
+      static_cast<unsigned long long>(count) > SIZE_MAX / element_size) {
+    return nullptr;
+  }
+  return store_realloc(array, static_cast<std::size_t>(count) * element_size);
+}
+
+}  // namespace
+
+int alloc_term_store(TermStore& store) {
+  store = TermStore{};
+  auto* termlist = static_cast<int32_t*>(
+      store_calloc(static_cast<std::size_t>(kInitialTermCapacity) * kTermRowInts, sizeof(int32_t)));
+  auto* termvalue = static_cast<double*>(
+      store_calloc(static_cast<std::size_t>(kInitialTermCapacity), sizeof(double)));
+  auto* poly = static_cast<int32_t*>(
+      store_calloc(static_cast<std::size_t>(kInitialPolyCapacity) * kPowerBuckets, sizeof(int32_t)));
+  if (termlist == nullptr || termvalue == nullptr || poly == nullptr) {
+    store_free(termlist);
+    store_free(termvalue);
+    store_free(poly);
+    return 1;
+  }
+  // calloc gives all-zero bits; the doubles are set explicitly.
+  for (int i = 0; i < kInitialTermCapacity; ++i) termvalue[i] = 0.0;
+  store.termlist = termlist;
+  store.termvalue = termvalue;
+  store.poly = poly;
+  store.term_capacity = kInitialTermCapacity;
+  store.poly_capacity = kInitialPolyCapacity;
+  store.terms_used = 0;
+  return 0;
+}
+
+void free_term_store(TermStore& store) {
+  store_free(store.termlist);
+  store_free(store.poly);
+  store_free(store.termvalue);
+  store = TermStore{};
+}
+
+int resize_array(void** array, int* count, std::size_t element_size, int32_t test_bitmap,
+                 FILE* out) {
+  const bool trace = (test_bitmap & kBitResources) != 0;
+  const long long k = *count;
+  if (trace) {
+    std::fprintf(out, "orig size =%d, orig ptr =0x%08jx\n", *count, address_of(*array));
+  }
+
+  auto accept = [&](void* grown, long long new_count) {
+    if (trace) {
+      std::fprintf(out, "num of elements =%d, pointer =0x%08jx\n", static_cast<int>(new_count),
+                   address_of(grown));
+    }
+    *array = grown;
+    *count = static_cast<int>(new_count);
+    return 0;
+  };
+
+  if (k >= 1) {
+    if (void* grown = reallocate_elements(*array, 2 * k, element_size)) return accept(grown, 2 * k);
+  }
+
+  long long t = (k + 2 * k) / 2;
+  if (t <= k) {
+    std::fprintf(out, "resize failed for insufficient memory\n");
+    return 1;
+  }
+  while (t > k) {
+    if (void* grown = reallocate_elements(*array, t, element_size)) return accept(grown, t);
+    t = (k + t) / 2;
+  }
+  if (trace) std::fprintf(out, "resize failed for insufficient memory\n");
+  return 1;
+}
+
+namespace {
+
+// Grows termlist and termvalue together; each grown array is kept in the store
+// at once so that a release after a later failure frees what the store holds.
+int grow_terms(TermStore& store, const TermContext& context) {
+  const bool trace = (context.test_bitmap & kBitResources) != 0;
+  const int old_capacity = store.term_capacity;
+
+  if (trace) std::fprintf(context.out, "resizing termlist ");
+  void* termlist = store.termlist;
+  int termlist_capacity = old_capacity;
+  if (resize_array(&termlist, &termlist_capacity, sizeof(int32_t) * kTermRowInts,
+                   context.test_bitmap, context.out) != 0) {
+    return 1;
+  }
+  store.termlist = static_cast<int32_t*>(termlist);
+
+  if (trace) std::fprintf(context.out, "resizing termvalue ");
+  void* termvalue = store.termvalue;
+  int termvalue_capacity = old_capacity;
+  if (resize_array(&termvalue, &termvalue_capacity, sizeof(double), context.test_bitmap,
+                   context.out) != 0) {
+    return 1;
+  }
+  store.termvalue = static_cast<double*>(termvalue);
+
+  if (termlist_capacity != termvalue_capacity) return 1;
+  store.term_capacity = termlist_capacity;
+  std::memset(term_row(store, old_capacity), 0,
+              sizeof(int32_t) * kTermRowInts *
+                  static_cast<std::size_t>(store.term_capacity - old_capacity));
+  for (int i = old_capacity; i < store.term_capacity; ++i) store.termvalue[i] = 0.0;
+  return 0;
+}
+
+int grow_poly(TermStore& store, const TermContext& context) {
+  if (context.test_bitmap & kBitResources) std::fprintf(context.out, "resizing poly ");
+  const int old_capacity = store.poly_capacity;
+  void* poly = store.poly;
+  int capacity = old_capacity;
+  if (resize_array(&poly, &capacity, sizeof(int32_t) * kPowerBuckets, context.test_bitmap,
+                   context.out) != 0) {
+    return 1;
+  }
+  store.poly = static_cast<int32_t*>(poly);
+  store.poly_capacity = capacity;
+  std::memset(&poly_entry(store, old_capacity, 0), 0,
+              sizeof(int32_t) * kPowerBuckets * static_cast<std::size_t>(capacity - old_capacity));
+  return 0;
+}
+
+// Writes row terms_used from the exponent vector, then keeps one spare row.
+int append_row(TermStore& store, const int32_t* exponents, int sign, const TermContext& context) {
+  int32_t* row = term_row(store, store.terms_used);
+  std::memcpy(row, exponents, sizeof(int32_t) * kCoefficientEntry);
+  row[kCoefficientEntry] = sign;
+  row[kCorrectedFlagEntry] = 0;
+  if (store.terms_used + 1 >= store.term_capacity && grow_terms(store, context) != 0) return 1;
+  ++store.terms_used;
+  return 0;
+}
+
+}  // namespace
+
+int add_term(int sign, int power, int count, const int32_t* admittance_edges, TermStore& store,
+             const TermContext& context) {
+  if (power < 0 || power >= kPowerBuckets || store.termlist == nullptr) return 1;
+
+  int32_t exponents[kCoefficientEntry] = {};
+  const int length = context.exponent_length < 0 ? 0
+                     : context.exponent_length > kCoefficientEntry ? kCoefficientEntry
+                                                                  : context.exponent_length;
+  for (int k = 0; k < count; ++k) {
+    const int32_t name = context.dbranchmap[admittance_edges[k]];
+    if (name < 0 || name >= length) return 1;
+    ++exponents[name];
+  }
+
+  if (context.test_bitmap & kBitTreeLines) {
+    std::fprintf(context.out, "%2d,%2d,%2d,%2d,%2d,%2d:", context.netlist_count,
+                 context.function_counter, 0, 0, power, sign);
+    for (int k = 0; k < count; ++k) std::fprintf(context.out, ",%3d", admittance_edges[k]);
+    std::fprintf(context.out, "\n");
+  }
+  if (context.test_bitmap & kBitNoStore) return 0;
+
+  const int n = store.bucket_count[power];
+  if (n == 0) {
+    poly_entry(store, 0, power) = store.terms_used;
+    if (append_row(store, exponents, sign, context) != 0) return 1;
+    store.bucket_count[power] = 1;
+    return 0;
+  }
+
+  // Column order is descending exponent vector, compared from entry 0.
+  int lo = 0;
+  int hi = n - 1;
+  int mid = (n - 1) / 2;
+  int position = 0;
+  while (hi >= lo && position >= 0) {
+    int32_t* row = term_row(store, poly_entry(store, mid, power));
+    int i = 0;
+    while (i < length && row[i] == exponents[i]) ++i;
+    if (i == length) {
+      int32_t& coefficient = row[kCoefficientEntry];
+      if ((sign > 0 && coefficient > INT32_MAX - sign) ||
+          (sign < 0 && coefficient < INT32_MIN - sign)) {
+        return 1;
+      }
+      coefficient += sign;
+      position = -1;
+    } else if (row[i] < exponents[i]) {
+      hi = mid - 1;
+      position = mid;
+    } else {
+      lo = mid + 1;
+      position = mid + 1;
+    }
+    mid = (hi + lo) / 2;
+  }
+  if (position < 0) return 0;
+
+  for (int r = n; r > position; --r) poly_entry(store, r, power) = poly_entry(store, r - 1, power);
+  poly_entry(store, position, power) = store.terms_used;
+  if (append_row(store, exponents, sign, context) != 0) return 1;
+  ++store.bucket_count[power];
+  if (store.bucket_count[power] + 1 >= store.poly_capacity && grow_poly(store, context) != 0) {
+    return 1;
+  }
+  return 0;
+}
 
 }  // namespace kavrel

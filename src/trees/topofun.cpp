@@ -1,8 +1,195 @@
 #include "trees/topofun.h"
 
+#include <cstring>
+
+#include "analysis/param_table.h"
+#include "trees/enumeration.h"
+
 namespace kavrel {
 
-void evaluate_topofun(NetworkTables&, TopofunStores&, FILE*, int, int, int, int) {}
-void release_term_stores(TopofunStores&) {}
+namespace {
+
+constexpr char kSetupMemoryMessage[] =
+    "insufficient memory to buffer common trees; remainder of function evaluation skipped\n";
+constexpr char kSetupLimitMessage[] =
+    "network exceeds the limits of the tree enumeration; function evaluation skipped\n";
+
+struct PseudoBranch {
+  const char* name;
+  int32_t kind;
+  int v_pos, v_neg;  // terminal indices into port_nodes
+  int i_pos, i_neg;
+};
+
+struct PortShape {
+  int form;
+  int count;
+  PseudoBranch branch[2];
+};
+
+PortShape port_shape(int topofun) {
+  switch (topofun) {
+    case 1:
+    case 7:
+      return {2, 1, {{"f", 2, 0, 1, 2, 3}, {}}};
+    case 2:
+      return {2, 1, {{"f", 2, 0, 1, 0, 1}, {}}};
+    case 3:
+      return {2, 1, {{"f", 2, 2, 3, 2, 3}, {}}};
+    case 4:
+      return {2, 1, {{"f", 2, 2, 3, 0, 1}, {}}};
+    case 5:
+    case 6:
+      return {6, 2, {{"f1", 2, 0, 1, 0, 1}, {"f2", 4, 2, 3, 2, 3}}};
+    default:
+      return {0, 0, {{}, {}}};
+  }
+}
+
+bool node_in_range(int node, int nodes) { return node >= 1 && node <= nodes; }
+
+bool name_usable(const NetworkTables& net, int name, int name_count) {
+  if (name < 1 || name > name_count) return false;
+  if (std::memchr(net.branch_name_list[name], '\0', kNameBytes) == nullptr) return false;
+  return net.branchmap[name] >= 0 && net.branchmap[name] <= name_count &&
+         net.powermap[name] >= 0 && net.powermap[name] <= 1;
+}
+
+// Whether every index the enumeration derives from the tables stays inside
+// its arrays. Tables built by the reader always pass.
+bool tables_fit(const NetworkTables& net, const PortShape& shape, int passive_edges,
+                int active_edges, int nodes) {
+  const int name_count = net.branch_name_count;
+  if (nodes < 1 || nodes > kMaxNode) return false;
+  if (passive_edges < 1 || passive_edges >= kPassiveSlots) return false;
+  if (active_edges < 0 || active_edges >= kActiveSlots) return false;
+  if (name_count < 1 || name_count + shape.count > kNameSlots - 1) return false;
+  if (1 + shape.count + (passive_edges - 1) + active_edges > kMaxEdges) return false;
+  for (int j = 1; j <= passive_edges; ++j) {
+    const PassiveEdge& edge = net.passive_edges[j];
+    if (!name_usable(net, edge.name, name_count) || !node_in_range(edge.node1, nodes) ||
+        !node_in_range(edge.node2, nodes)) {
+      return false;
+    }
+  }
+  for (int j = 1; j <= active_edges; ++j) {
+    const ActiveEdge& edge = net.active_edges[j];
+    if (!name_usable(net, edge.name, name_count) || !node_in_range(edge.out_pos, nodes) ||
+        !node_in_range(edge.out_neg, nodes) || !node_in_range(edge.in_pos, nodes) ||
+        !node_in_range(edge.in_neg, nodes)) {
+      return false;
+    }
+  }
+  if (shape.count > 0) {
+    for (int terminal = 0; terminal < 4; ++terminal) {
+      if (!node_in_range(net.port_nodes[terminal], nodes)) return false;
+    }
+  }
+  return true;
+}
+
+void append_edge(EdgeLists& lists, int name, int v1, int v2, int i1, int i2) {
+  const int j = ++lists.edges;
+  lists.d0[j] = name;
+  lists.vnode1[j] = v1;
+  lists.vnode2[j] = v2;
+  lists.inode1[j] = i1;
+  lists.inode2[j] = i2;
+}
+
+// Edge order: the reserved edge, the port pseudo-branches, the op amps, the
+// passive edges, the other active edges. Forced edges thus precede every
+// ordinary edge but the reserved one.
+void build_edge_lists(NetworkTables& net, const PortShape& shape, int passive_edges,
+                      int active_edges, EdgeLists& lists) {
+  lists.edges = 0;
+  const PassiveEdge& reserved = net.passive_edges[1];
+  append_edge(lists, reserved.name, reserved.node1, reserved.node2, reserved.node1,
+              reserved.node2);
+
+  for (int k = 0; k < shape.count; ++k) {
+    const PseudoBranch& branch = shape.branch[k];
+    const int slot = net.branch_name_count + 1 + k;
+    std::memset(net.branch_name_list[slot], 0, kNameBytes);
+    std::strncpy(net.branch_name_list[slot], branch.name, kNameBytes - 1);
+    net.fmap[slot] = branch.kind;
+    net.powermap[slot] = 0;
+    net.branchmap[slot] = 0;
+    const int32_t* port = net.port_nodes;
+    append_edge(lists, slot, port[branch.v_pos], port[branch.v_neg], port[branch.i_pos],
+                port[branch.i_neg]);
+  }
+
+  for (int j = 1; j <= active_edges; ++j) {
+    const ActiveEdge& edge = net.active_edges[j];
+    if (net.fmap[edge.name] != kKindOpamp) continue;
+    append_edge(lists, edge.name, edge.out_pos, edge.out_neg, edge.in_pos, edge.in_neg);
+  }
+  for (int j = 2; j <= passive_edges; ++j) {
+    const PassiveEdge& edge = net.passive_edges[j];
+    append_edge(lists, edge.name, edge.node1, edge.node2, edge.node1, edge.node2);
+  }
+  for (int j = 1; j <= active_edges; ++j) {
+    const ActiveEdge& edge = net.active_edges[j];
+    if (net.fmap[edge.name] == kKindOpamp) continue;
+    append_edge(lists, edge.name, edge.out_pos, edge.out_neg, edge.in_pos, edge.in_neg);
+  }
+
+  for (int j = 1; j <= lists.edges; ++j) {
+    const int name = lists.d0[j];
+    lists.dmap[j] = net.fmap[name];
+    lists.dpowermap[j] = net.powermap[name];
+    lists.dbranchmap[j] = net.branchmap[name];
+  }
+}
+
+}  // namespace
+
+void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out, int passive_edges,
+                      int active_edges, int tree_branch_count, int topofun) {
+  if (topofun < 0 || topofun >= kTopofunCount) return;
+  ++stores.function_counter;
+  const int32_t bits = net.test_bitmap;
+  if (bits & kFormulaBits) {
+    std::fprintf(out, "Topological formula: (%s, %1d-trees) \n", topofun_names[topofun],
+                 tree_order_digit(topofun));
+  }
+
+  TermStore& store = stores.stores[topofun];
+  // A store still holding arrays from an earlier request would leak otherwise.
+  free_term_store(store);
+
+  const PortShape shape = port_shape(topofun);
+  const int nodes = tree_branch_count + 1;
+  if (!tables_fit(net, shape, passive_edges, active_edges, nodes)) {
+    stores.topofun_evaluated[topofun] = 0;
+    std::fprintf(out, "%s", kSetupLimitMessage);
+    return;
+  }
+
+  net.fmap[1] = 0;
+  if (alloc_term_store(store) != 0) {
+    stores.topofun_evaluated[topofun] = 0;
+    std::fprintf(out, "%s", kSetupMemoryMessage);
+    return;
+  }
+
+  EdgeLists lists;
+  build_edge_lists(net, shape, passive_edges, active_edges, lists);
+
+  if (product(net, lists, stores, out, nodes, tree_branch_count, shape.form, topofun) != 0) {
+    std::fprintf(out, "%s", kSetupMemoryMessage);
+    return;
+  }
+  if (bits & kBitResources) std::fprintf(out, "opampcnt= %d\n", net.opampcnt);
+}
+
+void release_term_stores(TopofunStores& stores) {
+  for (int code = 0; code < kTopofunCount; ++code) {
+    if (stores.topofun_evaluated[code] == 0) continue;
+    free_term_store(stores.stores[code]);
+    stores.topofun_evaluated[code] = 0;
+  }
+}
 
 }  // namespace kavrel

@@ -1,0 +1,369 @@
+#include "trees/enumeration.h"
+
+#include <climits>
+#include <cstring>
+
+#include "trees/qualification.h"
+#include "trees/term_insert.h"
+
+namespace kavrel {
+
+namespace {
+
+// One saved alternative: the state just after an ordinary edge was excluded.
+struct StackLevel {
+  int8_t edge_mark[kEdgeSlots];
+  int8_t node_label[kEnumNodeSlots];
+  int next_label;
+  int next_edge;
+  int undeleted_edges;
+  int labelled_nodes;
+};
+
+// Minty's enumeration of the spanning trees of the i-graph with Chan's
+// explicit stack, run as a generator: next_tree() resumes where the previous
+// call delivered a common tree.
+//
+// Edges are decided strictly in increasing order, so every edge from
+// next_edge on is undecided (mark 1); the counts of undeleted edges and of
+// labelled nodes stand in for rescanning the marks and the labels.
+class TreeEnumerator {
+ public:
+  TreeEnumerator(const EdgeLists& lists, const QualificationSettings& qualification,
+                 long long raw_tree_limit)
+      : lists_(lists),
+        qualification_(qualification),
+        nodes_(qualification.nodes),
+        edges_(lists.edges),
+        raw_tree_limit_(raw_tree_limit) {}
+
+  // 0 not started, 1 a common tree is ready in tree(), 2 exhausted.
+  int enum_state = 0;
+  long long raw_tree_count = 0;
+  bool budget_reached = false;
+
+  const TreeEdgeList& tree() const { return tree_; }
+
+  void next_tree() {
+    if (enum_state == 0) {
+      start();
+      if (raw_tree_limit_ <= 0) {
+        budget_reached = true;
+        enum_state = 2;
+        return;
+      }
+    } else if (enum_state == 1) {
+      if (!backtrack()) return;
+    } else {
+      enum_state = 2;
+      return;
+    }
+
+    for (;;) {
+      if (next_edge_ > edges_) {
+        if (!backtrack()) return;
+        continue;
+      }
+      const int e = next_edge_++;
+      if ((lists_.dmap[e] & kForcedKinds) == 0) {
+        // The alternative without e is worth saving only if enough edges
+        // remain for a spanning tree.
+        if (undeleted_edges_ - 1 >= nodes_ - 1) {
+          edge_mark_[e] = 0;
+          if (!push()) return;
+        }
+      }
+      edge_mark_[e] = -1;
+
+      const int a = lists_.inode1[e];
+      const int b = lists_.inode2[e];
+      const int label_a = node_label_[a];
+      const int label_b = node_label_[b];
+      if (a == b || (label_a != 0 && label_a == label_b)) {
+        // A self-loop or an edge between nodes of one component closes a cycle.
+        if (!backtrack()) return;
+        continue;
+      }
+      if (label_a == 0 && label_b == 0) {
+        node_label_[a] = node_label_[b] = static_cast<int8_t>(next_label_++);
+        labelled_nodes_ += 2;
+      } else if (label_a == 0) {
+        node_label_[a] = static_cast<int8_t>(label_b);
+        ++labelled_nodes_;
+      } else if (label_b == 0) {
+        node_label_[b] = static_cast<int8_t>(label_a);
+        ++labelled_nodes_;
+      } else {
+        merge_components(label_a, label_b);
+      }
+
+      // Also after a first edge joining two fresh nodes: with a single real
+      // node the reserved edge alone is the spanning tree.
+      if (labelled_nodes_ == nodes_ && next_label_ == 2) {
+        if (++raw_tree_count >= raw_tree_limit_) {
+          budget_reached = true;
+          enum_state = 2;
+          return;
+        }
+        if (qualify_raw_tree(qualification_, edge_mark_, next_edge_ - 1, raw_tree_count, tree_)) {
+          return;
+        }
+        if (!backtrack()) return;
+      }
+    }
+  }
+
+ private:
+  void start() {
+    enum_state = 1;
+    std::memset(edge_mark_, 1, sizeof edge_mark_);
+    std::memset(node_label_, 0, sizeof node_label_);
+    stack_depth_ = 0;
+    next_label_ = 1;
+    next_edge_ = 1;
+    undeleted_edges_ = edges_;
+    labelled_nodes_ = 0;
+    raw_tree_count = 0;
+  }
+
+  // Component numbers stay dense: hi joins lo, the numbers above hi close up.
+  void merge_components(int label_a, int label_b) {
+    const int lo = label_a < label_b ? label_a : label_b;
+    const int hi = label_a < label_b ? label_b : label_a;
+    for (int v = 1; v <= nodes_; ++v) {
+      const int label = node_label_[v];
+      if (label > hi) {
+        node_label_[v] = static_cast<int8_t>(label - 1);
+      } else if (label == hi) {
+        node_label_[v] = static_cast<int8_t>(lo);
+      }
+    }
+    --next_label_;
+  }
+
+  // Saves the current state as the alternative without the edge just marked 0.
+  bool push() {
+    if (stack_depth_ >= kStackLevels) {
+      // Unreachable: a level is saved only below a partial tree of at most
+      // nodes-2 edges. Stop rather than overrun.
+      enum_state = 2;
+      return false;
+    }
+    StackLevel& level = stack_[stack_depth_++];
+    std::memcpy(level.edge_mark + 1, edge_mark_ + 1, static_cast<std::size_t>(edges_));
+    std::memcpy(level.node_label + 1, node_label_ + 1, static_cast<std::size_t>(nodes_));
+    level.next_label = next_label_;
+    level.next_edge = next_edge_;
+    level.undeleted_edges = undeleted_edges_ - 1;
+    level.labelled_nodes = labelled_nodes_;
+    return true;
+  }
+
+  // Level 0 holds the alternative without the reserved edge, which holds no
+  // spanning tree, so the enumeration ends instead of resuming it.
+  bool backtrack() {
+    if (stack_depth_ <= 1) {
+      enum_state = 2;
+      return false;
+    }
+    const StackLevel& level = stack_[--stack_depth_];
+    std::memcpy(edge_mark_ + 1, level.edge_mark + 1, static_cast<std::size_t>(edges_));
+    std::memcpy(node_label_ + 1, level.node_label + 1, static_cast<std::size_t>(nodes_));
+    next_label_ = level.next_label;
+    next_edge_ = level.next_edge;
+    undeleted_edges_ = level.undeleted_edges;
+    labelled_nodes_ = level.labelled_nodes;
+    return true;
+  }
+
+  const EdgeLists& lists_;
+  const QualificationSettings& qualification_;
+  const int nodes_;
+  const int edges_;
+  const long long raw_tree_limit_;
+
+  int8_t edge_mark_[kEdgeSlots];
+  int8_t node_label_[kEnumNodeSlots];
+  int next_label_ = 1;
+  int next_edge_ = 1;
+  int undeleted_edges_ = 0;
+  int labelled_nodes_ = 0;
+  int stack_depth_ = 0;
+  TreeEdgeList tree_;
+  StackLevel stack_[kStackLevels];
+};
+
+void print_graph_listing(const NetworkTables& net, const EdgeLists& lists, int form, FILE* out) {
+  std::fprintf(out,
+               "i d0[i] dmap[i] fmap[d0[i]] dpowermap[i] powermap[d0[i]] dbranchmap[i] "
+               "branchmap[d0[i]]\n");
+  for (int i = 1; i <= lists.edges; ++i) {
+    const int name = lists.d0[i];
+    std::fprintf(out, "%2d %2d %2d %2d %2d %2d %2d %2d\n", i, name, lists.dmap[i], net.fmap[name],
+                 lists.dpowermap[i], net.powermap[name], lists.dbranchmap[i],
+                 net.branchmap[name]);
+  }
+  std::fprintf(out, "only %s-trees are accepted\n", form == 0 ? "1" : (form == 2 ? "2" : "3"));
+  std::fprintf(out, "i-graph to generate i-trees:\nname:edge#,nameindex,node1,#node2#\n");
+  for (int i = 1; i <= lists.edges; ++i) {
+    std::fprintf(out, "%5s: d0[%3d]=%3d, d1=%3d, d2=%3d\n", net.branch_name_list[lists.d0[i]], i,
+                 lists.d0[i], lists.inode1[i], lists.inode2[i]);
+  }
+  std::fprintf(out, "\n\nv-graph to check i-trees:\nname:edge#,nameindex,node1,#node2#\n");
+  for (int i = 1; i <= lists.edges; ++i) {
+    std::fprintf(out, "%5s: d0[%3d]=%3d, d1=%3d, d2=%3d\n", net.branch_name_list[lists.d0[i]], i,
+                 lists.d0[i], lists.vnode1[i], lists.vnode2[i]);
+  }
+  std::fprintf(out, "\n");
+  for (int i = 0; i < 1024; ++i) std::fputc(' ', out);
+  std::fprintf(out, "\n");
+}
+
+void print_permutation(const NetworkTables& net, const EdgeLists& lists, const char* title,
+                       const int32_t* perm, int nodes, FILE* out) {
+  std::fprintf(out, "%s", title);
+  for (int v = 2; v <= nodes - 1; ++v) {
+    const int entry = perm[v];
+    const int edge = entry < 0 ? -entry : entry;
+    std::fprintf(out, "%3d(%s) ", entry, net.branch_name_list[lists.d0[edge]]);
+  }
+  std::fprintf(out, "\n");
+}
+
+struct GraphShape {
+  bool v_test_redundant = true;  // every i-tree is a v-tree
+  bool same_orientation = true;  // and both graphs orient every edge alike
+};
+
+GraphShape graph_shape(const EdgeLists& lists, int nodes) {
+  GraphShape shape;
+  for (int e = 2; e <= lists.edges; ++e) {
+    const int i1 = lists.inode1[e], i2 = lists.inode2[e];
+    const int v1 = lists.vnode1[e], v2 = lists.vnode2[e];
+    const bool same_pair = (i1 == v1 && i2 == v2) || (i1 == v2 && i2 == v1);
+    if (!same_pair || i1 == nodes || i2 == nodes) {
+      shape.v_test_redundant = false;
+      shape.same_orientation = false;
+      return shape;
+    }
+    if (i1 != v1) shape.same_orientation = false;
+  }
+  return shape;
+}
+
+}  // namespace
+
+int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& stores, FILE* out,
+            int minty_nodes, int actual_nodes, int form, int topofun) {
+  const int32_t bits = net.test_bitmap;
+  const int nodes = minty_nodes;
+  TermStore& store = stores.stores[topofun];
+
+  if (bits & kFormulaBits) {
+    std::fprintf(out, "product:: minty_nodes:%d, edges:%d, actual_nodes:%d, form:%d, topofun:%d\n",
+                 minty_nodes, lists.edges, actual_nodes, form, topofun);
+  }
+  if (bits & kGraphListingBits) print_graph_listing(net, lists, form, out);
+
+  const GraphShape shape = graph_shape(lists, nodes);
+  QualificationSettings qualification;
+  qualification.net = &net;
+  qualification.lists = &lists;
+  qualification.nodes = nodes;
+  qualification.form = form;
+  qualification.opampcnt = net.opampcnt;
+  qualification.list_raw_trees = (bits & kBitRawTrees) != 0;
+  qualification.v_test_redundant = shape.v_test_redundant;
+  qualification.out = out;
+
+  RunStats* stats = stores.stats;
+  long long raw_tree_limit = LLONG_MAX;
+  if (stats != nullptr && stats->raw_tree_budget > 0) {
+    raw_tree_limit = stats->budget_exhausted ? 0 : stats->raw_tree_budget - stats->raw_i_trees;
+  }
+
+  TermContext term_context;
+  term_context.dbranchmap = lists.dbranchmap;
+  term_context.exponent_length = net.branch_name_count + 1;
+  term_context.test_bitmap = bits;
+  term_context.netlist_count = net.netlist_count;
+  term_context.function_counter = stores.function_counter;
+  term_context.out = out;
+
+  const bool list_common_trees = (bits & kBitCommonTrees) != 0;
+  const bool list_accepted_edges = (bits & kBitRawTrees) != 0;
+  const bool sign_is_plus = shape.same_orientation && !list_common_trees;
+
+  long long common_tree_count = 0;
+  int32_t itree_perm[kEnumNodeSlots] = {};
+  int32_t vtree_perm[kEnumNodeSlots] = {};
+  int32_t admittance_edges[kEdgeSlots] = {};
+
+  auto record_stats = [&](long long raw_trees, int terms) {
+    if (stats == nullptr) return;
+    stats->raw_i_trees += raw_trees;
+    stats->common_trees += common_tree_count;
+    stats->terms += terms;
+  };
+
+  TreeEnumerator enumerator(lists, qualification, raw_tree_limit);
+  enumerator.next_tree();
+  while (enumerator.enum_state == 1) {
+    ++common_tree_count;
+    const TreeEdgeList& tree = enumerator.tree();
+
+    int sign = 1;
+    if (!sign_is_plus) {
+      tree_permutation(tree.count, nodes, lists.inode1, lists.inode2, tree.edge, itree_perm);
+      tree_permutation(tree.count, nodes, lists.vnode1, lists.vnode2, tree.edge, vtree_perm);
+      if (list_common_trees) {
+        std::fprintf(out, " common tree edges:");
+        for (int k = 1; k <= tree.count; ++k) {
+          std::fprintf(out, "%3d(%s) ", tree.edge[k], net.branch_name_list[lists.d0[tree.edge[k]]]);
+        }
+        std::fprintf(out, "\n");
+        print_permutation(net, lists, "v-tree permutation: ", vtree_perm, nodes, out);
+        print_permutation(net, lists, "i-tree permutation: ", itree_perm, nodes, out);
+      }
+      sign = common_tree_sign(nodes, vtree_perm, itree_perm);
+      if (list_common_trees) std::fprintf(out, "resulting sign= %2d\n", sign);
+    }
+
+    int term_power = 0;
+    int admittance_count = 0;
+    for (int k = 1; k <= tree.count; ++k) {
+      const int e = tree.edge[k];
+      term_power += lists.dpowermap[e];
+      if (lists.dmap[e] == 0) admittance_edges[admittance_count++] = e;
+    }
+    if (list_accepted_edges) {
+      std::fprintf(out, " accepted tree edges:");
+      for (int k = 0; k < admittance_count; ++k) {
+        const int e = admittance_edges[k];
+        std::fprintf(out, "%3d,%3d(%s) ", e, lists.d0[e], net.branch_name_list[lists.d0[e]]);
+      }
+      std::fprintf(out, "\n");
+    }
+
+    if (add_term(sign, term_power, admittance_count, admittance_edges, store, term_context) != 0) {
+      free_term_store(store);
+      stores.topofun_evaluated[topofun] = 0;
+      std::fprintf(out, "insufficient memory for combining admittance terms\n");
+      std::fprintf(out, "raw i-trees  evaluated:%9lld\n", enumerator.raw_tree_count);
+      std::fprintf(out, "qualified common trees:%9lld\n", common_tree_count);
+      record_stats(enumerator.raw_tree_count, 0);
+      return 1;
+    }
+    enumerator.next_tree();
+  }
+
+  if (enumerator.budget_reached && stats != nullptr) stats->budget_exhausted = true;
+  if (bits & kBitResources) {
+    std::fprintf(out, "raw i-trees  evaluated:%9lld\n", enumerator.raw_tree_count);
+    std::fprintf(out, "qualified common trees:%9lld\n", common_tree_count);
+  }
+  record_stats(enumerator.raw_tree_count, store.terms_used);
+  return 0;
+}
+
+}  // namespace kavrel

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "input/network_tables.h"
+#include "trees/term_store.h"
+
+namespace kavrel {
+
+constexpr int kEdgeSlots = 104;  // edges 1..103
+constexpr int kMaxEdges = kEdgeSlots - 1;
+constexpr int kStackLevels = 43;  // levels 0..42
+constexpr int kEnumNodeSlots = kNodeSlots + 1;  // nodes 1..43 and one spare
+
+// The i-graph and v-graph of one topological function over common edge numbers
+// 1..edges, with the per-edge copies of the name classification.
+struct EdgeLists {
+  int edges = 0;
+  int32_t d0[kEdgeSlots] = {};
+  int32_t vnode1[kEdgeSlots] = {};
+  int32_t vnode2[kEdgeSlots] = {};
+  int32_t inode1[kEdgeSlots] = {};
+  int32_t inode2[kEdgeSlots] = {};
+  int32_t dmap[kEdgeSlots] = {};
+  int32_t dpowermap[kEdgeSlots] = {};
+  int32_t dbranchmap[kEdgeSlots] = {};
+};
+
+// Kind codes of dmap.
+constexpr int32_t kKindOpamp = 1;
+constexpr int32_t kKindFirstPort = 2;
+constexpr int32_t kKindSecondPort = 4;
+constexpr int32_t kForcedKinds = kKindOpamp | kKindFirstPort | kKindSecondPort;
+constexpr int32_t kPortKinds = kKindFirstPort | kKindSecondPort;
+
+// Evaluates one topological function into stores.stores[topofun]: enumerates
+// the spanning trees of the i-graph, keeps the common trees of the requested
+// kind and files their terms. 0 when complete; 1 when the store could not
+// grow (the store is then released and its flag cleared).
+// The caller guarantees 1 <= minty_nodes <= kMaxNode, 1 <= lists.edges <=
+// kMaxEdges, every node within 1..minty_nodes, every map entry in range.
+int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& stores, FILE* out,
+            int minty_nodes, int actual_nodes, int form, int topofun);
+
+}  // namespace kavrel

@@ -1,0 +1,167 @@
+#include "trees/qualification.h"
+
+namespace kavrel {
+
+namespace {
+
+int find_root(int8_t* parent, int node) {
+  while (parent[node] != node) {
+    parent[node] = parent[parent[node]];
+    node = parent[node];
+  }
+  return node;
+}
+
+// Whether the listed edges, taken as v-graph edges, connect every node
+// 1..nodes-1 to the start node (vnode1 of the first listed edge). An empty list
+// spans a network of a single real node.
+bool spans_v_graph(const EdgeLists& lists, int nodes, const TreeEdgeList& tree) {
+  if (tree.count == 0) return nodes - 1 <= 1;
+  int8_t parent[kEnumNodeSlots];
+  for (int v = 1; v <= nodes; ++v) parent[v] = static_cast<int8_t>(v);
+  for (int k = 1; k <= tree.count; ++k) {
+    const int e = tree.edge[k];
+    const int a = find_root(parent, lists.vnode1[e]);
+    const int b = find_root(parent, lists.vnode2[e]);
+    // With at most nodes-2 edges, one that closes a cycle leaves too few to
+    // connect the nodes-1 network nodes.
+    if (a == b && tree.count <= nodes - 2) return false;
+    parent[a] = static_cast<int8_t>(b);
+  }
+  const int start = find_root(parent, lists.vnode1[tree.edge[1]]);
+  for (int v = 1; v <= nodes - 1; ++v) {
+    if (find_root(parent, v) != start) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool qualify_raw_tree(const QualificationSettings& settings, const int8_t* edge_mark,
+                      int last_decided, long long raw_tree_number, TreeEdgeList& tree) {
+  const EdgeLists& lists = *settings.lists;
+  FILE* out = settings.out;
+  const bool listing = settings.list_raw_trees;
+
+  int count = 0;
+  int32_t kind_mask = 0;
+  int opamps = 0;
+  for (int e = 2; e <= last_decided; ++e) {
+    if (edge_mark[e] != -1) continue;
+    tree.edge[++count] = e;
+    kind_mask |= lists.dmap[e];
+    opamps += lists.dmap[e] & kKindOpamp;
+  }
+  tree.count = count;
+
+  if (listing) {
+    std::fprintf(out, " raw i-tree no. %5lld edges:", raw_tree_number);
+    for (int k = 1; k <= count; ++k) {
+      const int e = tree.edge[k];
+      std::fprintf(out, "%3d(%s) ", e, settings.net->branch_name_list[lists.d0[e]]);
+    }
+  }
+
+  if (settings.opampcnt > opamps) {
+    if (listing) std::fprintf(out, " rejected: opamp sorting\n");
+    return false;
+  }
+  if ((kind_mask & kPortKinds) != settings.form) {
+    if (listing) {
+      const char* order = settings.form == 2 ? "2" : (settings.form == 0 ? "1" : "3");
+      std::fprintf(out, "rejected: not a  %s-tree\n", order);
+    }
+    return false;
+  }
+  if (!settings.v_test_redundant && !spans_v_graph(lists, settings.nodes, tree)) {
+    if (listing) std::fprintf(out, " rejected: no corresponding v-tree\n");
+    return false;
+  }
+  if (listing) std::fprintf(out, " accepted\n");
+  return true;
+}
+
+void tree_permutation(int n, int nodes, const int32_t* end1, const int32_t* end2,
+                      const int32_t* list, int32_t* perm) {
+  for (int v = 0; v < nodes; ++v) perm[v] = 0;
+  if (n <= 0) return;
+
+  // Incidence lists per node in increasing list position, so the walk takes
+  // the lowest unused position touching the node, as a plain scan would.
+  int16_t first[kEnumNodeSlots];
+  int16_t next[2 * kEdgeSlots];
+  int16_t position[2 * kEdgeSlots];
+  bool used[kEdgeSlots];
+  for (int v = 0; v <= nodes; ++v) first[v] = -1;
+  int incidences = 0;
+  auto attach = [&](int node, int k) {
+    position[incidences] = static_cast<int16_t>(k);
+    next[incidences] = first[node];
+    first[node] = static_cast<int16_t>(incidences);
+    ++incidences;
+  };
+  for (int k = n; k >= 1; --k) {
+    const int e = list[k];
+    attach(end1[e], k);
+    if (end2[e] != end1[e]) attach(end2[e], k);
+    used[k] = false;
+  }
+
+  int16_t stack[kEdgeSlots + 1];
+  int depth = 0;
+  stack[depth++] = 1;
+  while (depth > 0) {
+    const int u = stack[depth - 1];
+    int16_t& cursor = first[u];
+    while (cursor >= 0 && used[position[cursor]]) cursor = next[cursor];
+    if (cursor < 0) {
+      --depth;
+      continue;
+    }
+    const int k = position[cursor];
+    used[k] = true;
+    const int e = list[k];
+    int other;
+    if (end1[e] == u) {
+      other = end2[e];
+      perm[other] = e;
+    } else {
+      other = end1[e];
+      perm[other] = -e;
+    }
+    stack[depth++] = static_cast<int16_t>(other);
+  }
+}
+
+int common_tree_sign(int nodes, int32_t* vtree_perm, int32_t* itree_perm) {
+  int sign = 1;
+  for (int v = 2; v <= nodes - 1; ++v) {
+    if (vtree_perm[v] < 0) {
+      sign = -sign;
+      vtree_perm[v] = -vtree_perm[v];
+    }
+    if (itree_perm[v] < 0) {
+      sign = -sign;
+      itree_perm[v] = -itree_perm[v];
+    }
+  }
+  // Where each edge sits in vtree_perm; a tree assigns every edge to one node.
+  int8_t where[kEdgeSlots] = {};
+  for (int v = 2; v <= nodes - 1; ++v) where[vtree_perm[v]] = static_cast<int8_t>(v);
+  for (int v = 2; v <= nodes - 1; ++v) {
+    const int32_t wanted = itree_perm[v];
+    if (wanted == vtree_perm[v]) continue;
+    sign = -sign;
+    const int w = (wanted >= 0 && wanted < kEdgeSlots) ? where[wanted] : 0;
+    if (w > v && vtree_perm[w] == wanted) {
+      const int32_t displaced = vtree_perm[v];
+      vtree_perm[w] = displaced;
+      vtree_perm[v] = wanted;
+      where[displaced] = static_cast<int8_t>(w);
+      where[wanted] = static_cast<int8_t>(v);
+    }
+  }
+  return sign;
+}
+
+}  // namespace kavrel

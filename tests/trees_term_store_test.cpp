@@ -1,0 +1,350 @@
+// The term store: allocation, growth of its arrays, filing of terms.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "trees/memory.h"
+#include "trees/term_insert.h"
+#include "trees/term_store.h"
+
+namespace {
+
+using kavrel::TermStore;
+
+constexpr int kIdentitySlots = 104;
+
+std::string masked_addresses(const std::string& text) {
+  return std::regex_replace(text, std::regex("0x[0-9a-f]+"), "0x#");
+}
+
+std::string hex(const void* pointer) {
+  char text[40];
+  std::snprintf(text, sizeof text, "0x%08jx",
+                static_cast<uintmax_t>(reinterpret_cast<uintptr_t>(pointer)));
+  return text;
+}
+
+// Allocations whose byte size lies in [low, high] fail.
+struct FailureRule {
+  std::size_t low = 0;
+  std::size_t high = 0;
+};
+bool fail_in_range(std::size_t bytes, void* context) {
+  const auto* rule = static_cast<const FailureRule*>(context);
+  return bytes >= rule->low && bytes <= rule->high;
+}
+
+class TermStoreTest : public ::testing::Test {
+ protected:
+  TermStoreTest() {
+    for (int e = 0; e < kIdentitySlots; ++e) identity_[e] = e;
+    context_.dbranchmap = identity_;
+    context_.exponent_length = kavrel::kCoefficientEntry;
+    EXPECT_EQ(kavrel::alloc_term_store(store_), 0);
+  }
+  ~TermStoreTest() override {
+    kavrel::set_allocation_failure(nullptr, nullptr);
+    kavrel::free_term_store(store_);
+    if (out_ != nullptr) std::fclose(out_);
+    std::free(buffer_);
+  }
+
+  void trace(int32_t bits) {
+    out_ = open_memstream(&buffer_, &length_);
+    context_.out = out_;
+    context_.test_bitmap = bits;
+  }
+  std::string printed() {
+    std::fflush(out_);
+    return std::string(buffer_, length_);
+  }
+
+  // Exponent `exponent` of name `name`, nothing else.
+  int add(int name, int exponent, int power, int sign = 1) {
+    std::vector<int32_t> edges(static_cast<std::size_t>(exponent), name);
+    return kavrel::add_term(sign, power, exponent, edges.data(), store_, context_);
+  }
+  // A distinct product for every i below 10000.
+  int add_distinct(int i, int power) { return add(1 + i % 100, 1 + i / 100, power); }
+
+  std::vector<int> column(int power) {
+    std::vector<int> names;
+    for (int r = 0; r < store_.bucket_count[power]; ++r) {
+      const int32_t* row = kavrel::term_row(store_, kavrel::poly_entry(store_, r, power));
+      int name = 0;
+      while (name < kavrel::kCoefficientEntry && row[name] == 0) ++name;
+      names.push_back(name);
+    }
+    return names;
+  }
+  int32_t coefficient(int power, int row) {
+    return kavrel::term_row(store_, kavrel::poly_entry(store_, row, power))[kavrel::kCoefficientEntry];
+  }
+
+  TermStore store_;
+  kavrel::TermContext context_;
+  int32_t identity_[kIdentitySlots];
+  FILE* out_ = nullptr;
+  char* buffer_ = nullptr;
+  std::size_t length_ = 0;
+};
+
+TEST_F(TermStoreTest, AllocationGivesClearedArraysWithInitialCapacities) {
+  EXPECT_EQ(store_.term_capacity, 4472);
+  EXPECT_EQ(store_.poly_capacity, 104);
+  EXPECT_EQ(store_.terms_used, 0);
+  for (int i = 0; i < 4472 * kavrel::kTermRowInts; ++i) ASSERT_EQ(store_.termlist[i], 0);
+  for (int i = 0; i < 4472; ++i) ASSERT_EQ(store_.termvalue[i], 0.0);
+  for (int i = 0; i < 104 * kavrel::kPowerBuckets; ++i) ASSERT_EQ(store_.poly[i], 0);
+  kavrel::free_term_store(store_);
+  EXPECT_EQ(store_.termlist, nullptr);
+  kavrel::free_term_store(store_);  // a released store may be released again
+}
+
+TEST_F(TermStoreTest, ColumnKeepsDescendingVectorsAndCombinesEqualOnes) {
+  add(7, 1, 3);
+  add(20, 1, 3);
+  add(3, 1, 3);      // larger than every vector: row 0
+  add(50, 1, 3);     // smaller than all: the end
+  add(7, 1, 3);      // combined
+  add(20, 1, 3, -1); // cancels to a zero coefficient that stays
+  add(7, 2, 3);      // exponent 2 of name 7 sorts before exponent 1
+  EXPECT_EQ(column(3), (std::vector<int>{3, 7, 7, 20, 50}));
+  EXPECT_EQ(coefficient(3, 1), 1);  // 7^2
+  EXPECT_EQ(coefficient(3, 2), 2);  // 7
+  EXPECT_EQ(coefficient(3, 3), 0);  // 20
+  EXPECT_EQ(store_.terms_used, 5);
+  EXPECT_EQ(store_.bucket_count[3], 5);
+  // Rows stay in creation order; the new row's flag is 0.
+  EXPECT_EQ(kavrel::term_row(store_, 2)[3], 1);
+  EXPECT_EQ(kavrel::term_row(store_, 2)[kavrel::kCorrectedFlagEntry], 0);
+}
+
+TEST_F(TermStoreTest, EdgesOfOneSymbolRaiseOneExponent) {
+  identity_[9] = 4;  // edges 4 and 9 carry the same name text
+  const int32_t edges[] = {4, 9, 12};
+  ASSERT_EQ(kavrel::add_term(-1, 2, 3, edges, store_, context_), 0);
+  const int32_t* row = kavrel::term_row(store_, 0);
+  EXPECT_EQ(row[4], 2);
+  EXPECT_EQ(row[9], 0);
+  EXPECT_EQ(row[12], 1);
+  EXPECT_EQ(row[kavrel::kCoefficientEntry], -1);
+  EXPECT_EQ(kavrel::poly_entry(store_, 0, 2), 0);
+}
+
+TEST_F(TermStoreTest, TreeLineAndNoStoreBit) {
+  trace(256 | 512);
+  context_.netlist_count = 2;
+  context_.function_counter = 11;
+  const int32_t edges[] = {5, 17};
+  ASSERT_EQ(kavrel::add_term(-1, 1, 2, edges, store_, context_), 0);
+  ASSERT_EQ(kavrel::add_term(1, 0, 0, edges, store_, context_), 0);
+  EXPECT_EQ(printed(), " 2,11, 0, 0, 1,-1:,  5, 17\n 2,11, 0, 0, 0, 1:\n");
+  EXPECT_EQ(store_.terms_used, 0);
+  EXPECT_EQ(store_.bucket_count[1], 0);
+}
+
+TEST_F(TermStoreTest, TermArraysGrowAtThe4472ndTerm) {
+  trace(64);
+  for (int i = 0; i < 4471; ++i) ASSERT_EQ(add_distinct(i, i % 43), 0);
+  EXPECT_EQ(store_.term_capacity, 4472);
+  const std::string before = printed();
+  int32_t* old_termlist = store_.termlist;
+  ASSERT_EQ(add_distinct(4471, 4471 % 43), 0);
+  EXPECT_EQ(store_.term_capacity, 8944);
+  EXPECT_EQ(store_.terms_used, 4472);
+  const std::string growth = printed().substr(before.size());
+  EXPECT_EQ(masked_addresses(growth),
+            "resizing termlist orig size =4472, orig ptr =0x#\n"
+            "num of elements =8944, pointer =0x#\n"
+            "resizing termvalue orig size =4472, orig ptr =0x#\n"
+            "num of elements =8944, pointer =0x#\n");
+  EXPECT_NE(growth.find("orig ptr =" + hex(old_termlist) + "\n"), std::string::npos);
+  EXPECT_NE(growth.find("pointer =" + hex(store_.termlist) + "\n"), std::string::npos);
+  for (long i = 4472L * kavrel::kTermRowInts; i < 8944L * kavrel::kTermRowInts; ++i) {
+    ASSERT_EQ(store_.termlist[i], 0);
+  }
+  for (int i = 4472; i < 8944; ++i) ASSERT_EQ(store_.termvalue[i], 0.0);
+  // Every term is still found where it was filed.
+  for (int i = 0; i < 4472; ++i) ASSERT_EQ(add_distinct(i, i % 43), 0);
+  EXPECT_EQ(store_.terms_used, 4472);
+}
+
+TEST_F(TermStoreTest, PolyGrowsAtThe103rdTermOfABucket) {
+  trace(64);
+  for (int i = 0; i < 102; ++i) ASSERT_EQ(add_distinct(i, 5), 0);
+  EXPECT_EQ(store_.poly_capacity, 104);
+  EXPECT_EQ(printed(), "");
+  ASSERT_EQ(add_distinct(102, 5), 0);
+  EXPECT_EQ(store_.poly_capacity, 208);
+  EXPECT_EQ(masked_addresses(printed()),
+            "resizing poly orig size =104, orig ptr =0x#\nnum of elements =208, pointer =0x#\n");
+  for (int r = 104; r < 208; ++r) {
+    for (int p = 0; p < kavrel::kPowerBuckets; ++p) ASSERT_EQ(kavrel::poly_entry(store_, r, p), 0);
+  }
+  EXPECT_EQ(store_.bucket_count[5], 103);
+}
+
+TEST_F(TermStoreTest, FailedTermlistGrowth) {
+  trace(64);
+  for (int i = 0; i < 4471; ++i) ASSERT_EQ(add_distinct(i, i % 43), 0);
+  const std::size_t initial_bytes = sizeof(int32_t) * kavrel::kTermRowInts * 4472;
+  FailureRule rule{initial_bytes + 1, SIZE_MAX};
+  kavrel::set_allocation_failure(fail_in_range, &rule);
+  const std::size_t before = printed().size();
+  int32_t* termlist = store_.termlist;
+  EXPECT_EQ(add_distinct(4471, 0), 1);
+  EXPECT_EQ(masked_addresses(printed().substr(before)),
+            "resizing termlist orig size =4472, orig ptr =0x#\n"
+            "resize failed for insufficient memory\n");
+  EXPECT_EQ(store_.termlist, termlist);
+  EXPECT_EQ(store_.term_capacity, 4472);
+}
+
+// 4472 terms spread over all buckets grow poly once, to 208 rows (35776
+// bytes); termvalue's attempts all lie above that.
+TEST_F(TermStoreTest, FailedTermvalueGrowthKeepsTheGrownTermlist) {
+  trace(64);
+  for (int i = 0; i < 4471; ++i) ASSERT_EQ(add_distinct(i, i % 43), 0);
+  ASSERT_EQ(store_.poly_capacity, 208);
+  FailureRule rule{sizeof(double) * 4472 + 1, sizeof(double) * 8944};
+  kavrel::set_allocation_failure(fail_in_range, &rule);
+  const std::size_t before = printed().size();
+  EXPECT_EQ(add_distinct(4471, 0), 1);
+  EXPECT_EQ(masked_addresses(printed().substr(before)),
+            "resizing termlist orig size =4472, orig ptr =0x#\n"
+            "num of elements =8944, pointer =0x#\n"
+            "resizing termvalue orig size =4472, orig ptr =0x#\n"
+            "resize failed for insufficient memory\n");
+  EXPECT_NE(printed().find("pointer =" + hex(store_.termlist) + "\n", before), std::string::npos);
+}
+
+TEST_F(TermStoreTest, TermArraysGrownToDifferentCapacitiesFail) {
+  trace(64);
+  for (int i = 0; i < 4471; ++i) ASSERT_EQ(add_distinct(i, i % 43), 0);
+  FailureRule rule{sizeof(double) * 8944, sizeof(double) * 8944};
+  kavrel::set_allocation_failure(fail_in_range, &rule);
+  const std::size_t before = printed().size();
+  EXPECT_EQ(add_distinct(4471, 0), 1);
+  EXPECT_EQ(masked_addresses(printed().substr(before)),
+            "resizing termlist orig size =4472, orig ptr =0x#\n"
+            "num of elements =8944, pointer =0x#\n"
+            "resizing termvalue orig size =4472, orig ptr =0x#\n"
+            "num of elements =6708, pointer =0x#\n");
+  EXPECT_EQ(store_.term_capacity, 4472);
+}
+
+TEST_F(TermStoreTest, PolyGrowthByAFractionAndFailure) {
+  trace(64);
+  for (int i = 0; i < 102; ++i) ASSERT_EQ(add_distinct(i, 5), 0);
+  const std::size_t row_bytes = sizeof(int32_t) * kavrel::kPowerBuckets;
+  FailureRule doubling{row_bytes * 208, row_bytes * 208};
+  kavrel::set_allocation_failure(fail_in_range, &doubling);
+  ASSERT_EQ(add_distinct(102, 5), 0);
+  EXPECT_EQ(store_.poly_capacity, 156);
+  EXPECT_EQ(masked_addresses(printed()),
+            "resizing poly orig size =104, orig ptr =0x#\nnum of elements =156, pointer =0x#\n");
+
+  for (int i = 103; i < 154; ++i) ASSERT_EQ(add_distinct(i, 5), 0);
+  FailureRule all{row_bytes * 157, SIZE_MAX};
+  kavrel::set_allocation_failure(fail_in_range, &all);
+  const std::size_t before = printed().size();
+  EXPECT_EQ(add_distinct(154, 5), 1);
+  EXPECT_EQ(masked_addresses(printed().substr(before)),
+            "resizing poly orig size =156, orig ptr =0x#\nresize failed for insufficient memory\n");
+  EXPECT_EQ(store_.poly_capacity, 156);
+}
+
+TEST_F(TermStoreTest, CoefficientNeverLeavesItsRange) {
+  ASSERT_EQ(add(8, 1, 0), 0);
+  int32_t& value = kavrel::term_row(store_, 0)[kavrel::kCoefficientEntry];
+  value = INT32_MAX;
+  EXPECT_EQ(add(8, 1, 0), 1);
+  EXPECT_EQ(value, INT32_MAX);
+  EXPECT_EQ(add(8, 1, 0, -1), 0);
+  value = INT32_MIN;
+  EXPECT_EQ(add(8, 1, 0, -1), 1);
+  EXPECT_EQ(value, INT32_MIN);
+}
+
+TEST_F(TermStoreTest, PowerOutsideTheBucketsIsRefused) {
+  EXPECT_EQ(add(8, 1, kavrel::kPowerBuckets), 1);
+  EXPECT_EQ(add(8, 1, -1), 1);
+  EXPECT_EQ(add(8, 1, kavrel::kPowerBuckets - 1), 0);
+  EXPECT_EQ(store_.terms_used, 1);
+}
+
+class ResizeTest : public ::testing::Test {
+ protected:
+  ~ResizeTest() override {
+    kavrel::set_allocation_failure(nullptr, nullptr);
+    std::fclose(out_);
+    std::free(buffer_);
+    std::free(array_);
+  }
+  int resize(int32_t bits) { return kavrel::resize_array(&array_, &count_, 4, bits, out_); }
+  std::string printed() {
+    std::fflush(out_);
+    return std::string(buffer_, length_);
+  }
+
+  char* buffer_ = nullptr;
+  std::size_t length_ = 0;
+  FILE* out_ = open_memstream(&buffer_, &length_);
+  void* array_ = std::malloc(32);
+  int count_ = 8;
+};
+
+TEST_F(ResizeTest, DoublesAndTracesFullAddresses) {
+  void* old = array_;
+  ASSERT_EQ(resize(64), 0);
+  EXPECT_EQ(count_, 16);
+  EXPECT_EQ(printed(), "orig size =8, orig ptr =" + hex(old) + "\nnum of elements =16, pointer =" +
+                           hex(array_) + "\n");
+}
+
+TEST_F(ResizeTest, FallsBackToEverSmallerSteps) {
+  FailureRule rule{4 * 12 + 1, SIZE_MAX};  // doubling to 16 refused, 12 granted
+  kavrel::set_allocation_failure(fail_in_range, &rule);
+  ASSERT_EQ(resize(0), 0);
+  EXPECT_EQ(count_, 12);
+  EXPECT_EQ(printed(), "");
+
+  FailureRule above_13{4 * 13 + 1, SIZE_MAX};
+  kavrel::set_allocation_failure(fail_in_range, &above_13);
+  ASSERT_EQ(resize(64), 0);  // 24, 18, 15 refused; 13 granted
+  EXPECT_EQ(count_, 13);
+  EXPECT_NE(printed().find("num of elements =13, pointer ="), std::string::npos);
+}
+
+TEST_F(ResizeTest, NoGrowthLeavesArrayAndCount) {
+  FailureRule rule{0, SIZE_MAX};
+  kavrel::set_allocation_failure(fail_in_range, &rule);
+  void* old = array_;
+  EXPECT_EQ(resize(0), 1);
+  EXPECT_EQ(printed(), "");
+  EXPECT_EQ(resize(64), 1);
+  EXPECT_EQ(printed(), "orig size =8, orig ptr =" + hex(old) + "\nresize failed for insufficient memory\n");
+  EXPECT_EQ(array_, old);
+  EXPECT_EQ(count_, 8);
+}
+
+TEST_F(ResizeTest, OneOrNoElementReportsFailureWhateverTheBits) {
+  FailureRule rule{0, SIZE_MAX};
+  kavrel::set_allocation_failure(fail_in_range, &rule);
+  count_ = 1;
+  EXPECT_EQ(resize(0), 1);
+  EXPECT_EQ(printed(), "resize failed for insufficient memory\n");
+  count_ = 0;
+  EXPECT_EQ(resize(0), 1);
+  EXPECT_EQ(printed(), "resize failed for insufficient memory\nresize failed for insufficient memory\n");
+  EXPECT_EQ(count_, 0);
+}
+
+}  // namespace
