@@ -1,7 +1,148 @@
 #include "output/assembly.h"
 
+#include <cstdint>
+#include <cstring>
+
+#include "analysis/param_table.h"
+#include "output/cancellation.h"
+#include "output/fixup.h"
+#include "output/polynomial.h"
+#include "trees/memory.h"
+
 namespace kavrel {
 
-int print_tree_buf(NetworkTables&, const TopofunStores&, FILE*, int, int, int) { return 1; }
+namespace {
+
+void trace(const NetworkTables& net, FILE* out, const char* line) {
+  if (net.test_bitmap & kBitRoutineTrace) std::fputs(line, out);
+}
+
+// At least one element, so that an empty store still yields a distinct block.
+void* obtain(std::size_t elements, std::size_t element_size) {
+  return store_malloc((elements > 0 ? elements : 1) * element_size);
+}
+
+void release_copies(TermStore& numerator_terms, TermStore& denominator_terms) {
+  free_term_store(numerator_terms);
+  free_term_store(denominator_terms);
+}
+
+}  // namespace
+
+int copy_term_store(int sign, TermStore& destination, const TermStore& source, FILE* out) {
+  const std::size_t term_rows = source.term_capacity > 0 ? source.term_capacity : 0;
+  const std::size_t poly_rows = source.poly_capacity > 0 ? source.poly_capacity : 0;
+
+  destination.termlist =
+      static_cast<int32_t*>(obtain(term_rows, sizeof(int32_t) * kTermRowInts));
+  if (destination.termlist == nullptr) {
+    std::fprintf(out, "can't allocate space for termlist\n");
+    return 1;
+  }
+  destination.termvalue = static_cast<double*>(obtain(term_rows, sizeof(double)));
+  if (destination.termvalue == nullptr) {
+    std::fprintf(out, "can't allocate space for termvalue\n");
+    return 1;
+  }
+  destination.poly = static_cast<int32_t*>(obtain(poly_rows, sizeof(int32_t) * kPowerBuckets));
+  if (destination.poly == nullptr) {
+    std::fprintf(out, "can't allocate space for poly\n");
+    return 1;
+  }
+
+  // Only the rows in use can ever be read: poly rows below the largest bucket
+  // count, termlist rows below terms_used. Rows beyond them are written
+  // before they are read.
+  int used_poly_rows = 0;
+  for (int p = 0; p < kPowerBuckets; ++p) {
+    if (source.bucket_count[p] > used_poly_rows) used_poly_rows = source.bucket_count[p];
+  }
+  if (used_poly_rows > source.poly_capacity) used_poly_rows = source.poly_capacity;
+  int used_terms = source.terms_used;
+  if (used_terms > source.term_capacity) used_terms = source.term_capacity;
+  if (used_poly_rows > 0) {
+    std::memcpy(destination.poly, source.poly,
+                static_cast<std::size_t>(used_poly_rows) * kPowerBuckets * sizeof(int32_t));
+  }
+  if (used_terms > 0) {
+    std::memcpy(destination.termlist, source.termlist,
+                static_cast<std::size_t>(used_terms) * kTermRowInts * sizeof(int32_t));
+    std::memcpy(destination.termvalue, source.termvalue,
+                static_cast<std::size_t>(used_terms) * sizeof(double));
+  }
+
+  if (sign < 0) {
+    for (int row = 0; row < used_terms; ++row) {
+      int32_t& coefficient = term_row(destination, row)[kCoefficientEntry];
+      // -2147483648 has no negation; it stays and is refused by correctunits.
+      if (coefficient != INT32_MIN) coefficient = -coefficient;
+    }
+  }
+
+  destination.poly_capacity = source.poly_capacity;
+  destination.term_capacity = source.term_capacity;
+  for (int p = 0; p < kPowerBuckets; ++p) destination.bucket_count[p] = source.bucket_count[p];
+  destination.terms_used = source.terms_used;
+  return 0;
+}
+
+int print_tree_buf(NetworkTables& net, const TopofunStores& stores, FILE* out, int sign,
+                   int num_topofun, int den_topofun) {
+  if (num_topofun < 0 || num_topofun >= kTopofunCount || den_topofun < 0 ||
+      den_topofun >= kTopofunCount) {
+    return 1;
+  }
+  const int32_t bits = net.test_bitmap;
+  trace(net, out, "print_tree_buf entered\n");
+  if (bits & kFormulaBits) {
+    std::fprintf(out, "Topological formula: %c(%s, %1d-trees) / (%s, %1d-trees)\n",
+                 sign > 0 ? ' ' : '-', topofun_names[num_topofun],
+                 tree_order_digit(num_topofun), topofun_names[den_topofun],
+                 tree_order_digit(den_topofun));
+  }
+
+  TermStore numerator_terms;
+  TermStore denominator_terms;
+  trace(net, out, "copy numerator called\n");
+  if (copy_term_store(sign, numerator_terms, stores.stores[num_topofun], out) != 0) {
+    release_copies(numerator_terms, denominator_terms);
+    return 1;
+  }
+  trace(net, out, "copy denominator called\n");
+  if (copy_term_store(1, denominator_terms, stores.stores[den_topofun], out) != 0) {
+    release_copies(numerator_terms, denominator_terms);
+    return 1;
+  }
+
+  if (bits & kBitNoStore) {
+    release_copies(numerator_terms, denominator_terms);
+    std::fprintf(out, "\n End:\n\n");
+    return 0;
+  }
+
+  CancellationState state;
+  trace(net, out, "combineinit called\n");
+  combineinit(state);
+  trace(net, out, "fixup called\n");
+  if (fixup(net, state, numerator_terms, denominator_terms, out) != 0) {
+    std::fprintf(out, "insufficient memory to complete processing\n");
+    std::fprintf(out, "\n Numerator:\n");
+    std::fprintf(out, "\n Denominator:\n");
+    std::fprintf(out, "\n End:\n\n");
+    release_copies(numerator_terms, denominator_terms);
+    return 1;
+  }
+
+  const bool rational = (bits & kBitRational) != 0;
+  std::fprintf(out, rational ? "\n Function =\n  ((\n" : "\n Numerator:\n");
+  print_polynomial(net, state, numerator_terms, out);
+  std::fprintf(out, rational ? "\n )/(\n" : "\n Denominator:\n");
+  print_polynomial(net, state, denominator_terms, out);
+  if (rational) std::fprintf(out, "\n ))\n\n");
+
+  release_copies(numerator_terms, denominator_terms);
+  std::fprintf(out, "\n End:\n\n");
+  return 0;
+}
 
 }  // namespace kavrel

@@ -12,4 +12,10 @@ namespace kavrel {
 int print_tree_buf(NetworkTables& net, const TopofunStores& stores, FILE* out, int sign,
                    int num_topofun, int den_topofun);
 
+// Makes destination (empty on entry) an exact working copy of source with the
+// source's capacities; a negative sign negates every coefficient. 1 when an
+// array could not be obtained (message printed); whatever was obtained stays
+// in destination for free_term_store.
+int copy_term_store(int sign, TermStore& destination, const TermStore& source, FILE* out);
+
 }  // namespace kavrel

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "input/network_tables.h"
+#include "trees/term_store.h"
+
+namespace kavrel {
+
+// Initial value of min_power and of every min_exponent entry: "no nonzero
+// term seen yet".
+constexpr int32_t kNoCommonFactor = 2147483647;
+
+// What every nonzero term of numerator and denominator has in common.
+struct CancellationState {
+  int32_t min_power = kNoCommonFactor;
+  int32_t common_sign = -1;
+  int32_t common_gcd = 0;
+  int32_t min_exponent[kNameSlots];
+};
+
+void combineinit(CancellationState& state);
+
+// Coefficients must lie within -2147483647..2147483647 (correctunits
+// guarantees it), so that their absolute values fit.
+void makecancellationlist(CancellationState& state, const TermStore& store);
+
+// Divides the common factors out, writes termvalue (numeric values
+// multiplied in) and merges each bucket's equal symbol products, leaving the
+// bucket in descending exponent order.
+void evaluateliterals(CancellationState& state, const NetworkTables& net, TermStore& store,
+                      FILE* out);
+
+}  // namespace kavrel

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdio>
+
+#include "input/network_tables.h"
+#include "output/cancellation.h"
+#include "trees/term_store.h"
+
+namespace kavrel {
+
+// Raises the ohm-unit factor of every impedance-type symbol to its largest
+// exponent over the store's nonzero terms.
+void eval_branchtag(NetworkTables& net, const TermStore& store);
+
+// Replaces each exponent e of an element with factor F by F - e, refiles every
+// term under its new power of s and merges equal terms. 1 (with a message)
+// when the function cannot be completed: poly could not grow, a merged
+// coefficient would leave -2147483647..2147483647, or a nonzero term's power
+// of s falls outside the 43 buckets.
+int correctunits(const NetworkTables& net, TermStore& store, FILE* out);
+
+// The whole preparation of a function's two working copies for printing.
+int fixup(NetworkTables& net, CancellationState& state, TermStore& numerator_terms,
+          TermStore& denominator_terms, FILE* out);
+
+}  // namespace kavrel

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdio>
+
+#include "input/network_tables.h"
+#include "output/cancellation.h"
+#include "trees/term_store.h"
+
+namespace kavrel {
+
+// Prints one working copy, after fixup, as a polynomial in s (normal form, or
+// the rational form under test_bitmap bit 4096). Powers are printed relative
+// to min_power.
+void print_polynomial(const NetworkTables& net, const CancellationState& state,
+                      const TermStore& store, FILE* out);
+
+}  // namespace kavrel

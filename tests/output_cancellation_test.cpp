@@ -1,0 +1,129 @@
+// Common factors, numeric values and merging of equal symbol products.
+
+#include <gtest/gtest.h>
+
+#include "output_store_builder.h"
+
+namespace {
+
+using namespace output_test;
+
+const char* const kListingHead = "common factors to cancel in all terms of both num and denom:\n";
+
+TEST(Cancellation, DividesOutGcdAndCommonSymbolsAndListsThemTwice) {
+  auto net = make_network();
+  const int c1 = add_name(*net, "C1");
+  const int g1 = add_name(*net, "G1");
+  const int g2 = add_name(*net, "G2");
+  Stores stores;
+  stores.set(0, {{1, 2, {{c1, 1}, {g1, 1}}}});
+  stores.set(2, {{1, 4, {{c1, 1}, {g1, 1}, {g2, 1}}}, {2, -6, {{c1, 2}, {g1, 1}}}});
+  net->test_bitmap = kavrel::kBitCommonFactors;
+  const std::string listing = std::string(kListingHead) + "+2  C1    G1   \n";
+  EXPECT_EQ(print_function(*net, stores, 1, 0, 2),
+            "Topological formula:  (V, 1-trees) / (Wijij, 2-trees)\n" + listing + listing +
+                "\n Numerator:\n\n + s^0  (\n         1\n        )\n"
+                "\n Denominator:\n\n + s^0  (\n         2 G2   \n        )\n"
+                " + s^1  (\n         -3 C1   \n        )\n"
+                "\n End:\n\n");
+}
+
+TEST(Cancellation, AllNegativeCoefficientsPrintPositive) {
+  auto net = make_network();
+  const int g1 = add_name(*net, "G1");
+  const int g2 = add_name(*net, "G2");
+  Stores stores;
+  stores.set(0, {{0, -1, {{g1, 1}}}});
+  stores.set(2, {{0, -2, {{g2, 1}}}, {0, 0, {{g1, 1}}}});
+  net->test_bitmap = kavrel::kBitCommonFactors;
+  const std::string listing = std::string(kListingHead) + "-1 \n";
+  EXPECT_EQ(print_function(*net, stores, 1, 0, 2),
+            "Topological formula:  (V, 1-trees) / (Wijij, 2-trees)\n" + listing + listing +
+                "\n Numerator:\n\n + s^0  (\n         1 G1   \n        )\n"
+                "\n Denominator:\n\n + s^0  (\n         2 G2   \n        )\n"
+                "\n End:\n\n");
+}
+
+TEST(Cancellation, WithoutAnyNonzeroTermTheListingNamesNoFactor) {
+  auto net = make_network();
+  const int g1 = add_name(*net, "G1");
+  const int c1 = add_name(*net, "C1");
+  Stores stores;
+  stores.set(0, {{0, 0, {{g1, 1}}}, {0, 0, {{g1, 2}}}});
+  stores.set(2, {{1, 0, {{g1, 1}, {c1, 1}}}});
+  net->test_bitmap = kavrel::kBitCommonFactors;
+  const std::string listing = std::string(kListingHead) + "-1 \n";
+  EXPECT_EQ(print_function(*net, stores, 1, 0, 2),
+            "Topological formula:  (V, 1-trees) / (Wijij, 2-trees)\n" + listing + listing +
+                "\n Numerator:\n\n        0\n\n Denominator:\n\n        0\n\n End:\n\n");
+}
+
+TEST(Cancellation, NumericValuesAreMultipliedInAndEqualProductsMerged) {
+  auto net = make_network();
+  const int g1 = add_name(*net, "G1", 2.0);
+  const int g2 = add_name(*net, "G2", 0.5);
+  const int c1 = add_name(*net, "C1");
+  const int c2 = add_name(*net, "C2", 0.0);  // a value of 0 is no value
+  Stores stores;
+  stores.set(0, {{0, 1, {{g1, 1}}}});
+  stores.set(2, {
+                    {0, 1, {{g1, 2}}},                       // 4
+                    {0, 3, {{g2, 1}}},                       // 1.5, merged: 5.5
+                    {1, 1, {{g1, 1}, {c1, 1}}},              // 2 C1
+                    {1, -4, {{g2, 1}, {c1, 1}}},             // -2 C1, cancels
+                    {1, 1, {{c2, 1}}},                       // C2 stays symbolic
+                    {2, 1, {{g1, 1}, {c1, 2}}},              // 2 C1^2
+                    {2, -4, {{g2, 1}, {c1, 2}}},             // the whole bucket cancels
+                });
+  EXPECT_EQ(print_function(*net, stores, 1, 0, 2),
+            "\n Numerator:\n\n + s^0  (\n         2\n        )\n"
+            "\n Denominator:\n\n + s^0  (\n         5.5\n        )\n"
+            " + s^1  (\n         1 C2   \n        )\n"
+            "\n End:\n\n");
+}
+
+TEST(Cancellation, CommonPowerOfANumericElementIsNotMultipliedIn) {
+  auto net = make_network();
+  const int g1 = add_name(*net, "G1", 3.0);
+  const int c1 = add_name(*net, "C1");
+  Stores stores;
+  stores.set(0, {{0, 1, {{g1, 1}}}});
+  stores.set(2, {{0, 1, {{g1, 3}}}, {1, 2, {{g1, 1}, {c1, 1}}}});
+  net->test_bitmap = kavrel::kBitCommonFactors;
+  const std::string listing = std::string(kListingHead) + "+1  G1   \n";
+  EXPECT_EQ(print_function(*net, stores, 1, 0, 2),
+            "Topological formula:  (V, 1-trees) / (Wijij, 2-trees)\n" + listing + listing +
+                "\n Numerator:\n\n + s^0  (\n         1\n        )\n"
+                "\n Denominator:\n\n + s^0  (\n         9\n        )\n"
+                " + s^1  (\n         2 C1   \n        )\n"
+                "\n End:\n\n");
+}
+
+TEST(Cancellation, MergingOrdersABucketByDescendingSymbolProducts) {
+  auto net = make_network();
+  const int a = add_name(*net, "G1");
+  const int b = add_name(*net, "G2");
+  const int v = add_name(*net, "G3", 10.0);
+  const int d = add_name(*net, "G4");
+  Stores stores;
+  stores.set(0, {{0, 1, {}}});
+  // After the numeric G3 drops out the store's order is no longer descending.
+  stores.set(2, {{0, 1, {{a, 1}, {v, 2}}},
+                 {0, 1, {{a, 1}, {b, 1}}},
+                 {0, 1, {{a, 1}, {d, 1}}},
+                 {0, 1, {{b, 1}, {v, 1}}},
+                 {0, 1, {{b, 1}}},
+                 {0, 1, {{d, 1}}}});
+  EXPECT_EQ(print_function(*net, stores, 1, 0, 2),
+            "\n Numerator:\n\n + s^0  (\n         1\n        )\n"
+            "\n Denominator:\n\n + s^0  (\n"
+            "         1 G1    G2   \n"
+            "         1 G1    G4   \n"
+            "         100 G1   \n"
+            "         11 G2   \n"
+            "         1 G4   \n"
+            "        )\n"
+            "\n End:\n\n");
+}
+
+}  // namespace

@@ -1,0 +1,243 @@
+// Unit correction: ohm-unit factors, refiling by power of s, merging, the
+// uncorrected listing and the failures of the correction.
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <regex>
+
+#include "output_store_builder.h"
+
+namespace {
+
+using namespace output_test;
+
+TEST(Fixup, OhmUnitListingPrintsTheUncorrectedFunction) {
+  auto net = make_network();
+  const int c1 = add_name(*net, "C1");
+  const int r1 = add_name(*net, "R1");
+  const int r2 = add_name(*net, "R2");
+  Stores stores;
+  stores.set(1, {{0, 1, {{r1, 1}}}});
+  stores.set(2, {{0, 1, {{r1, 1}}}, {0, 1, {{r2, 1}}}, {1, 1, {{c1, 1}}}});
+  net->test_bitmap = kavrel::kBitOhmFactors;
+  EXPECT_EQ(print_function(*net, stores, 1, 1, 2),
+            "Topological formula:  (Wijkl, 2-trees) / (Wijij, 2-trees)\n"
+            "these ohm-unit factors modify all terms of both num and denom:\n"
+            " R1    R2   \n"
+            "note that s*L, s*M, and R represent s/L, s/M, and 1/R in the following function:\n"
+            "\n Numerator:\n"
+            "\n + s^0  (\n         1 R1   \n        )\n"
+            "\n Denominator:\n"
+            "\n + s^0  (\n         1 R1   \n         1 R2   \n        )\n"
+            " + s^1  (\n         1 C1   \n        )\n"
+            "\n End:\n\n");
+  for (int32_t factor : net->ohm_unit_factors) EXPECT_EQ(factor, 0);
+}
+
+// Function A needs the factor R1^2, function B only R1.
+class CarriedFactors : public ::testing::Test {
+ protected:
+  std::unique_ptr<NetworkTables> net = make_network();
+  Stores stores;
+  int r1 = add_name(*net, "R1");
+  int g1 = add_name(*net, "G1");
+
+  void SetUp() override {
+    stores.set(1, {{0, 1, {{r1, 2}}}});
+    stores.set(2, {{0, 1, {{r1, 1}}}, {0, 1, {{g1, 1}}}});
+    stores.set(3, {{0, 1, {{r1, 1}}}});
+    stores.set(4, {{0, 1, {{g1, 1}}}});
+  }
+};
+
+const char* const kFunctionB =
+    "\n Numerator:\n\n + s^0  (\n         1\n        )\n"
+    "\n Denominator:\n\n + s^0  (\n         1 R1    G1   \n        )\n"
+    "\n End:\n\n";
+
+TEST_F(CarriedFactors, ListsFactorOfExponentTwo) {
+  net->test_bitmap = kavrel::kBitOhmFactors;
+  const std::string output = print_function(*net, stores, 1, 1, 2);
+  EXPECT_NE(output.find("denom:\n R1^2 \nnote"), std::string::npos) << output;
+  EXPECT_NE(output.find("\n + s^0  (\n         1 R1^2 \n        )\n\n Denominator:\n"
+                        "\n + s^0  (\n         1 R1   \n         1 G1   \n        )\n"),
+            std::string::npos)
+      << output;
+}
+
+TEST_F(CarriedFactors, LargerFactorFromEarlierFunctionChangesOnlyTheListing) {
+  net->test_bitmap = kavrel::kBitCommonFactors;
+  const std::string alone = print_function(*net, stores, 1, 3, 4);
+  EXPECT_EQ(alone,
+            "Topological formula:  (Wklkl, 2-trees) / (Wklij, 2-trees)\n"
+            "common factors to cancel in all terms of both num and denom:\n+1 \n"
+            "common factors to cancel in all terms of both num and denom:\n+1 \n" +
+                std::string(kFunctionB));
+
+  for (int32_t& factor : net->ohm_unit_factors) factor = 0;
+  print_function(*net, stores, 1, 1, 2);
+  EXPECT_EQ(net->ohm_unit_factors[r1], 2);
+  EXPECT_EQ(print_function(*net, stores, 1, 3, 4),
+            "Topological formula:  (Wklkl, 2-trees) / (Wklij, 2-trees)\n"
+            "common factors to cancel in all terms of both num and denom:\n+1  R1   \n"
+            "common factors to cancel in all terms of both num and denom:\n+1  R1   \n" +
+                std::string(kFunctionB));
+}
+
+// L1's factor 1 moves every term: those without L1 gain it and go up one
+// power, the L1 term loses it and comes down to power 0.
+class InductorRefiling : public ::testing::Test {
+ protected:
+  std::unique_ptr<NetworkTables> net = make_network();
+  Stores stores;
+  int g1 = add_name(*net, "G1");
+  int g2 = add_name(*net, "G2");
+  int l1 = add_name(*net, "L1");
+
+  void SetUp() override {
+    stores.set(0, {{1, 1, {{l1, 1}}}, {0, 1, {{g1, 1}}}, {0, 1, {{g2, 1}}}}, 16, 3);
+    stores.set(2, {{0, 1, {{g1, 1}}}});
+  }
+};
+
+TEST_F(InductorRefiling, PolyGrowsWhenABucketFillsUp) {
+  const std::string expected =
+      "\n Numerator:\n"
+      "\n + s^0  (\n         1\n        )\n"
+      " + s^1  (\n         1 G1    L1   \n         1 G2    L1   \n        )\n"
+      "\n Denominator:\n"
+      "\n + s^1  (\n         1 G1    L1   \n        )\n"
+      "\n End:\n\n";
+  EXPECT_EQ(print_function(*net, stores, 1, 0, 2), expected);
+
+  net->test_bitmap = kavrel::kBitResources;
+  const std::string traced = print_function(*net, stores, 1, 0, 2);
+  EXPECT_TRUE(std::regex_match(
+      traced, std::regex("Topological formula:  \\(V, 1-trees\\) / \\(Wijij, 2-trees\\)\n"
+                         "resizing poly orig size =3, orig ptr =0x[0-9a-f]{8,}\n"
+                         "num of elements =6, pointer =0x[0-9a-f]{8,}\n"
+                         "[\\s\\S]*")))
+      << traced;
+  EXPECT_EQ(traced.substr(traced.find("\n Numerator:")), expected);
+}
+
+TEST_F(InductorRefiling, FailedPolyGrowthPrintsTheIncompleteFrame) {
+  for (int32_t bits : {0, static_cast<int32_t>(kavrel::kBitRational)}) {
+    net->test_bitmap = bits;
+    int result = -1;
+    {
+      AllocationFailure failure(7);  // after the six arrays of the two copies
+      EXPECT_EQ(print_function(*net, stores, 1, 0, 2, &result), kIncompleteFrame);
+    }
+    EXPECT_EQ(result, 1);
+  }
+}
+
+TEST(Fixup, ZeroCoefficientTermWithPowerBelowZeroStaysInvisible) {
+  auto net = make_network();
+  const int g1 = add_name(*net, "G1");
+  const int l1 = add_name(*net, "L1");
+  Stores stores;
+  // The zero term has no say in L1's factor (1), so its L1 exponent becomes -1
+  // and its power -1: it cannot be refiled.
+  stores.set(1, {{1, 1, {{l1, 1}}}, {2, 0, {{l1, 2}}}});
+  stores.set(2, {{0, 1, {{g1, 1}}}});
+  EXPECT_EQ(print_function(*net, stores, 1, 1, 2),
+            "\n Numerator:\n\n + s^0  (\n         1\n        )\n"
+            "\n Denominator:\n\n + s^1  (\n         1 G1    L1   \n        )\n"
+            "\n End:\n\n");
+  EXPECT_EQ(net->ohm_unit_factors[l1], 1);
+}
+
+// n inductors in parallel: every tree holds one of them, so each corrected
+// term is s^(n-1) times the other n-1 inductors.
+std::vector<Term> parallel_inductors(NetworkTables& net, int n) {
+  std::vector<Term> terms;
+  for (int i = 1; i <= n; ++i) {
+    const int slot = add_name(net, ("L" + std::to_string(i)).c_str());
+    terms.push_back({1, 1, {{slot, 1}}});
+  }
+  return terms;
+}
+
+TEST(Fixup, CorrectedPowerFortyTwoFillsTheLastBucket) {
+  auto net = make_network();
+  Stores stores;
+  const std::vector<Term> terms = parallel_inductors(*net, 43);
+  stores.set(0, terms, 64, 48);
+  stores.set(2, terms, 64, 48);
+  std::string body = "\n + s^0  (\n";
+  for (int missing = 43; missing >= 1; --missing) {
+    body += "         1";
+    for (int i = 1; i <= 43; ++i) {
+      if (i != missing) body += " L" + std::to_string(i) + "   ";
+    }
+    body += "\n";
+  }
+  body += "        )\n";
+  EXPECT_EQ(print_function(*net, stores, 1, 0, 2),
+            "\n Numerator:\n" + body + "\n Denominator:\n" + body + "\n End:\n\n");
+}
+
+TEST(Fixup, NonzeroTermBeyondTheLastBucketFailsTheFunction) {
+  auto net = make_network();
+  Stores stores;
+  const std::vector<Term> terms = parallel_inductors(*net, 44);
+  stores.set(0, terms, 64, 48);
+  stores.set(2, terms, 64, 48);
+  EXPECT_EQ(print_function(*net, stores, 1, 0, 2),
+            std::string("power of s outside 0..42 after unit correction\n") + kIncompleteFrame);
+}
+
+// Hand-made stores whose buckets disagree with the powers of their symbols
+// make the correction merge terms.
+TEST(Fixup, MergedCoefficientsMustStayWithin32Bits) {
+  auto net = make_network();
+  const int c1 = add_name(*net, "C1");
+  const int g1 = add_name(*net, "G1");
+  Stores stores;
+  stores.set(2, {{0, 1, {{g1, 1}}}});
+  const std::string overflow =
+      std::string("coefficient out of range in unit correction\n") + kIncompleteFrame;
+
+  // Merged when the refiled term meets its corrected twin (bucket 1 is done).
+  stores.set(1, {{1, INT_MAX - 2, {{c1, 1}}}, {2, 3, {{c1, 1}}}});
+  EXPECT_EQ(print_function(*net, stores, 1, 1, 2), overflow);
+  // Merged after refiling, by the search within the bucket.
+  stores.set(1, {{1, INT_MAX, {{c1, 1}}}, {0, 1, {{c1, 1}}}});
+  net->test_bitmap = kavrel::kBitRational;
+  EXPECT_EQ(print_function(*net, stores, 1, 1, 2), overflow);
+  net->test_bitmap = 0;
+  stores.set(1, {{1, INT_MIN + 2, {{c1, 1}}}, {0, -2, {{c1, 1}}}});
+  EXPECT_EQ(print_function(*net, stores, 1, 1, 2), overflow);
+
+  // A sum that still fits is printed.
+  stores.set(1, {{1, INT_MAX - 2, {{c1, 1}}}, {2, 2, {{c1, 1}}}});
+  EXPECT_EQ(print_function(*net, stores, 1, 1, 2),
+            "\n Numerator:\n\n + s^1  (\n         2.14748e+09 C1   \n        )\n"
+            "\n Denominator:\n\n + s^0  (\n         1 G1   \n        )\n\n End:\n\n");
+  stores.set(1, {{1, 2, {{c1, 1}}}, {2, 3, {{c1, 1}}}, {0, -1, {{c1, 1}}}});
+  EXPECT_EQ(print_function(*net, stores, 1, 1, 2),
+            "\n Numerator:\n\n + s^1  (\n         4 C1   \n        )\n"
+            "\n Denominator:\n\n + s^0  (\n         1 G1   \n        )\n\n End:\n\n");
+}
+
+TEST(Fixup, MostNegativeCoefficientIsRefusedWhateverTheSign) {
+  auto net = make_network();
+  const int g1 = add_name(*net, "G1");
+  const int g2 = add_name(*net, "G2");
+  Stores stores;
+  stores.set(1, {{0, INT_MIN, {{g1, 1}}}});
+  stores.set(2, {{0, 1, {{g2, 1}}}});
+  const std::string overflow =
+      std::string("coefficient out of range in unit correction\n") + kIncompleteFrame;
+  EXPECT_EQ(print_function(*net, stores, 1, 1, 2), overflow);
+  EXPECT_EQ(print_function(*net, stores, -1, 1, 2), overflow);
+  stores.set(1, {{0, INT_MAX, {{g1, 1}}}});
+  EXPECT_EQ(print_function(*net, stores, -1, 1, 2),
+            "\n Numerator:\n\n + s^0  (\n         -2.14748e+09 G1   \n        )\n"
+            "\n Denominator:\n\n + s^0  (\n         1 G2   \n        )\n\n End:\n\n");
+}
+
+}  // namespace
