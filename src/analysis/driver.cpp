@@ -1,7 +1,64 @@
 #include "analysis/driver.h"
 
+#include "analysis/param_table.h"
+#include "analysis/scattering_stage.h"
+#include "output/assembly.h"
+#include "trees/topofun.h"
+
 namespace kavrel {
 
-void analyse_netlist(NetworkTables&, FILE*, RunStats*) {}
+namespace {
+
+void request_once(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun,
+                  int& requests) {
+  if (stores.topofun_evaluated[topofun]) return;
+  stores.topofun_evaluated[topofun] = 1;
+  ++requests;
+  evaluate_topofun(net, stores, out, net.passive_snapshot, net.active_edge_count,
+                   net.tree_branch_count, topofun);
+}
+
+void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
+                        const int32_t (&labels)[4]) {
+  for (int32_t& flag : stores.topofun_evaluated) flag = 0;
+  int requests = 0;
+
+  for (int r = 0; r < kParamRows; ++r) {
+    const ParamRow& row = param_table[r];
+    stores.function_counter = row.param_code;
+    if (!net.param_selected[r] || is_scattering_row(row)) continue;
+    request_once(net, stores, out, row.num_topofun, requests);
+    request_once(net, stores, out, row.den_topofun, requests);
+  }
+  if (requests == 0) return;
+
+  for (int r = 0; r < kParamRows; ++r) {
+    const ParamRow& row = param_table[r];
+    stores.function_counter = row.param_code;
+    if (!net.param_selected[r] || is_scattering_row(row) ||
+        !stores.topofun_evaluated[row.num_topofun] || !stores.topofun_evaluated[row.den_topofun]) {
+      continue;
+    }
+    std::fprintf(
+        out, " Function:\n %s( %d, %d; %d, %d) = %s( %d, %d)/%s( %d, %d) for %s( %d, %d)=0\n",
+        row.param_letter, labels[row.first_port_pos], labels[row.first_port_neg],
+        labels[row.second_port_pos], labels[row.second_port_neg], row.num_quantity,
+        labels[row.num_pos], labels[row.num_neg], row.den_quantity, labels[row.den_pos],
+        labels[row.den_neg], row.held_quantity, labels[row.held_pos], labels[row.held_neg]);
+    print_tree_buf(net, stores, out, row.sign, row.num_topofun, row.den_topofun);
+  }
+  release_term_stores(stores);
+}
+
+}  // namespace
+
+void analyse_netlist(NetworkTables& net, FILE* out, RunStats* stats) {
+  TopofunStores stores;
+  stores.stats = stats;
+  const int32_t labels[4] = {net.port_labels[0], net.port_labels[1], net.port_labels[2],
+                             net.port_labels[3]};
+  run_ordinary_stage(net, stores, out, labels);
+  run_scattering_stage(net, stores, out, labels);
+}
 
 }  // namespace kavrel

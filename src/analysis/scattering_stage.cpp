@@ -1,0 +1,72 @@
+#include "analysis/scattering_stage.h"
+
+#include "analysis/conjugation.h"
+#include "analysis/param_table.h"
+#include "analysis/scattering_embedding.h"
+#include "output/assembly.h"
+#include "trees/topofun.h"
+
+namespace kavrel {
+
+namespace {
+
+void request(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun) {
+  stores.topofun_evaluated[topofun] = 1;
+  evaluate_topofun(net, stores, out, net.passive_snapshot, net.active_edge_count,
+                   net.tree_branch_count, topofun);
+}
+
+}  // namespace
+
+void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
+                          const int32_t (&port_labels)[4]) {
+  for (int32_t& flag : stores.topofun_evaluated) flag = 0;
+  int requests = 0;
+  bool embedded = false;
+
+  for (int r = 0; r < kParamRows; ++r) {
+    const ParamRow& row = param_table[r];
+    if (!net.param_selected[r]) continue;
+    stores.function_counter = row.param_code;
+    if (!is_scattering_row(row)) continue;
+    if (!embedded) {
+      embedded = true;
+      if (embed_s_param(net, out) != 0) return;
+    }
+    if (!stores.topofun_evaluated[row.den_topofun]) {
+      ++requests;
+      request(net, stores, out, row.den_topofun);
+    }
+  }
+  if (requests == 0) return;
+
+  if (conjugate_normalizing_networks(net, out) != 0) {
+    release_term_stores(stores);
+    return;
+  }
+
+  for (int r = 0; r < kParamRows; ++r) {
+    const ParamRow& row = param_table[r];
+    if (!net.param_selected[r]) continue;
+    stores.function_counter = row.param_code;
+    if (is_scattering_row(row) && !stores.topofun_evaluated[row.num_topofun])
+      request(net, stores, out, row.num_topofun);
+  }
+
+  for (int r = 0; r < kParamRows; ++r) {
+    const ParamRow& row = param_table[r];
+    stores.function_counter = row.param_code;
+    if (!net.param_selected[r] || !is_scattering_row(row) ||
+        !stores.topofun_evaluated[row.num_topofun] || !stores.topofun_evaluated[row.den_topofun]) {
+      continue;
+    }
+    std::fprintf(out, " Function:\n %s( %d, %d; %d, %d) for %s normalization\n", row.param_letter,
+                 port_labels[row.first_port_pos], port_labels[row.first_port_neg],
+                 port_labels[row.second_port_pos], port_labels[row.second_port_neg],
+                 normalization_name(net.norm_mode));
+    print_tree_buf(net, stores, out, row.sign, row.num_topofun, row.den_topofun);
+  }
+  release_term_stores(stores);
+}
+
+}  // namespace kavrel
