@@ -138,15 +138,12 @@ TEST(Assembly, FormulaLineShowsSignNamesAndTreeOrders) {
   Stores stores;
   stores.set(6, {{0, 1, {{g1, 1}}}});
   stores.set(5, {{0, 1, {}}});
-  stores.set(0, {{0, 1, {}}});
   net->test_bitmap = kavrel::kBitDebug128;
   const std::string body =
       "\n Numerator:\n\n + s^0  (\n         -1 g1   \n        )\n"
       "\n Denominator:\n\n + s^0  (\n         1\n        )\n\n End:\n\n";
   EXPECT_EQ(print_function(*net, stores, -1, 6, 5),
             "Topological formula: -(unconjugated Uijkl, 2-trees) / (Uijkl, 3-trees)\n" + body);
-  EXPECT_EQ(print_function(*net, stores, -1, 6, 0),
-            "Topological formula: -(unconjugated Uijkl, 2-trees) / (V, 1-trees)\n" + body);
 }
 
 TEST(Assembly, NegativeSignNegatesOnlyTheNumerator) {
@@ -165,15 +162,6 @@ TEST(Assembly, NegativeSignNegatesOnlyTheNumerator) {
             "\n + s^0  (\n         1 g2   \n        )\n"
             "\n End:\n\n");
   EXPECT_EQ(kavrel::term_row(stores.all.stores[1], 0)[kavrel::kCoefficientEntry], 2);
-}
-
-TEST(Assembly, EmptyStoresPrintZeroPolynomials) {
-  auto net = make_network();
-  Stores stores;
-  stores.set(0, {});
-  stores.set(2, {});
-  EXPECT_EQ(print_function(*net, stores, 1, 0, 2),
-            "\n Numerator:\n\n        0\n\n Denominator:\n\n        0\n\n End:\n\n");
 }
 
 }  // namespace
