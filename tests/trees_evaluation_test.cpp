@@ -495,17 +495,6 @@ TEST_F(StoresFixture, ResourceBitPrintsCountersAndGrowthLines) {
   EXPECT_EQ(stored, 6765);
 }
 
-TEST_F(StoresFixture, AddressesArePrintedInFull) {
-  NetBuilder b;
-  NetworkTables& net = rc_ladder(b, 10, 64);
-  const std::string out = evaluate(net, stores, 0);
-  const TermStore& v = stores.stores[0];
-  char expected[64];
-  std::snprintf(expected, sizeof expected, "num of elements =8944, pointer =0x%08jx\n",
-                static_cast<uintmax_t>(reinterpret_cast<uintptr_t>(v.termlist)));
-  EXPECT_NE(out.find(expected), std::string::npos);
-}
-
 bool fail_above(std::size_t bytes, void* context) {
   return bytes > *static_cast<std::size_t*>(context);
 }

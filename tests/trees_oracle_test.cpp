@@ -100,7 +100,7 @@ RandomNetwork random_network(std::mt19937& random) {
   std::snprintf(net.branch_name_list[1], kavrel::kNameBytes, "x");
   auto add_name = [&](const char* kind, double value) {
     const int slot = ++net.branch_name_count;
-    std::snprintf(net.branch_name_list[slot], kavrel::kNameBytes, "%s%d", kind, slot);
+    std::snprintf(net.branch_name_list[slot], kavrel::kNameBytes, "%.2s%d", kind, slot % 1000);
     net.branchmap[slot] = slot;
     net.fmap[slot] = kind[0] == 'o' ? 1 : 0;
     net.powermap[slot] = kind[0] == 'c' ? 1 : 0;

@@ -1,7 +1,6 @@
 #include "trees/enumeration.h"
 
 #include <climits>
-#include <cstring>
 
 #include "trees/qualification.h"
 #include "trees/term_insert.h"
@@ -10,23 +9,34 @@ namespace kavrel {
 
 namespace {
 
+// Node labels padded to a whole number of vector words, copied as a block.
+struct NodeLabels {
+  int8_t of[48];
+};
+static_assert(sizeof(NodeLabels::of) >= kEnumNodeSlots);
+
 // One saved alternative: the state just after an ordinary edge was excluded.
 struct StackLevel {
-  int8_t edge_mark[kEdgeSlots];
-  int8_t node_label[kEnumNodeSlots];
+  NodeLabels labels;
   int next_label;
   int next_edge;
   int undeleted_edges;
   int labelled_nodes;
+  int tree_edges;
+  int32_t tree_kinds;
+  int tree_opamps;
 };
 
 // Minty's enumeration of the spanning trees of the i-graph with Chan's
 // explicit stack, run as a generator: next_tree() resumes where the previous
 // call delivered a common tree.
 //
-// Edges are decided strictly in increasing order, so every edge from
-// next_edge on is undecided (mark 1); the counts of undeleted edges and of
-// labelled nodes stand in for rescanning the marks and the labels.
+// Edges are decided strictly in increasing order: the edges below next_edge
+// are decided, the others undecided. The taken edges (but the reserved one)
+// are therefore kept in increasing order in tree_, and a saved level only
+// needs the length of that list, the node labels and a few counts; the
+// counts of undeleted edges and of labelled nodes stand in for rescanning
+// the marks and the labels.
 class TreeEnumerator {
  public:
   TreeEnumerator(const EdgeLists& lists, const QualificationSettings& qualification,
@@ -65,49 +75,57 @@ class TreeEnumerator {
         continue;
       }
       const int e = next_edge_++;
-      if ((lists_.dmap[e] & kForcedKinds) == 0) {
-        // The alternative without e is worth saving only if enough edges
-        // remain for a spanning tree.
-        if (undeleted_edges_ - 1 >= nodes_ - 1) {
-          edge_mark_[e] = 0;
-          if (!push()) return;
-        }
-      }
-      edge_mark_[e] = -1;
+      // The alternative without an ordinary edge is worth saving only if
+      // enough edges remain for a spanning tree.
+      const bool save_alternative =
+          (lists_.dmap[e] & kForcedKinds) == 0 && undeleted_edges_ - 1 >= nodes_ - 1;
 
       const int a = lists_.inode1[e];
       const int b = lists_.inode2[e];
-      const int label_a = node_label_[a];
-      const int label_b = node_label_[b];
+      int8_t* label = labels_.of;
+      const int label_a = label[a];
+      const int label_b = label[b];
       if (a == b || (label_a != 0 && label_a == label_b)) {
-        // A self-loop or an edge between nodes of one component closes a cycle.
+        // A self-loop or an edge between nodes of one component closes a
+        // cycle. Saving the alternative and resuming it at once amounts to
+        // going on without the edge; level 0 is never resumed.
+        if (save_alternative && stack_depth_ >= 1) {
+          --undeleted_edges_;
+          continue;
+        }
+        if (save_alternative && !push()) return;
         if (!backtrack()) return;
         continue;
       }
+      if (save_alternative && !push()) return;
+      if (e != 1) {
+        const int32_t kind = lists_.dmap[e];
+        tree_.edge[++tree_.count] = e;
+        tree_.kinds |= kind;
+        tree_.opamps += kind & kKindOpamp;
+      }
       if (label_a == 0 && label_b == 0) {
-        node_label_[a] = node_label_[b] = static_cast<int8_t>(next_label_++);
+        label[a] = label[b] = static_cast<int8_t>(next_label_++);
         labelled_nodes_ += 2;
       } else if (label_a == 0) {
-        node_label_[a] = static_cast<int8_t>(label_b);
+        label[a] = static_cast<int8_t>(label_b);
         ++labelled_nodes_;
       } else if (label_b == 0) {
-        node_label_[b] = static_cast<int8_t>(label_a);
+        label[b] = static_cast<int8_t>(label_a);
         ++labelled_nodes_;
       } else {
         merge_components(label_a, label_b);
       }
 
-      // Also after a first edge joining two fresh nodes: with a single real
-      // node the reserved edge alone is the spanning tree.
+      // Also after an edge joining two fresh nodes: with a single real node
+      // the reserved edge alone is the spanning tree.
       if (labelled_nodes_ == nodes_ && next_label_ == 2) {
         if (++raw_tree_count >= raw_tree_limit_) {
           budget_reached = true;
           enum_state = 2;
           return;
         }
-        if (qualify_raw_tree(qualification_, edge_mark_, next_edge_ - 1, raw_tree_count, tree_)) {
-          return;
-        }
+        if (qualify_raw_tree(qualification_, tree_, raw_tree_count)) return;
         if (!backtrack()) return;
       }
     }
@@ -116,13 +134,15 @@ class TreeEnumerator {
  private:
   void start() {
     enum_state = 1;
-    std::memset(edge_mark_, 1, sizeof edge_mark_);
-    std::memset(node_label_, 0, sizeof node_label_);
+    labels_ = NodeLabels{};
     stack_depth_ = 0;
     next_label_ = 1;
     next_edge_ = 1;
     undeleted_edges_ = edges_;
     labelled_nodes_ = 0;
+    tree_.count = 0;
+    tree_.kinds = 0;
+    tree_.opamps = 0;
     raw_tree_count = 0;
   }
 
@@ -130,18 +150,19 @@ class TreeEnumerator {
   void merge_components(int label_a, int label_b) {
     const int lo = label_a < label_b ? label_a : label_b;
     const int hi = label_a < label_b ? label_b : label_a;
-    for (int v = 1; v <= nodes_; ++v) {
-      const int label = node_label_[v];
-      if (label > hi) {
-        node_label_[v] = static_cast<int8_t>(label - 1);
-      } else if (label == hi) {
-        node_label_[v] = static_cast<int8_t>(lo);
-      }
+    // Over the whole padded block, without branches, so that it vectorizes;
+    // unused slots hold 0, which no rule changes.
+    const auto lo8 = static_cast<int8_t>(lo);
+    const auto hi8 = static_cast<int8_t>(hi);
+    for (int8_t& label : labels_.of) {
+      const int8_t above = label > hi8 ? 1 : 0;
+      const int8_t joined = label == hi8 ? lo8 : label;
+      label = static_cast<int8_t>(joined - above);
     }
     --next_label_;
   }
 
-  // Saves the current state as the alternative without the edge just marked 0.
+  // Saves the alternative without the edge just selected (next_edge_ - 1).
   bool push() {
     if (stack_depth_ >= kStackLevels) {
       // Unreachable: a level is saved only below a partial tree of at most
@@ -150,12 +171,14 @@ class TreeEnumerator {
       return false;
     }
     StackLevel& level = stack_[stack_depth_++];
-    std::memcpy(level.edge_mark + 1, edge_mark_ + 1, static_cast<std::size_t>(edges_));
-    std::memcpy(level.node_label + 1, node_label_ + 1, static_cast<std::size_t>(nodes_));
+    level.labels = labels_;
     level.next_label = next_label_;
     level.next_edge = next_edge_;
     level.undeleted_edges = undeleted_edges_ - 1;
     level.labelled_nodes = labelled_nodes_;
+    level.tree_edges = tree_.count;
+    level.tree_kinds = tree_.kinds;
+    level.tree_opamps = tree_.opamps;
     return true;
   }
 
@@ -167,12 +190,14 @@ class TreeEnumerator {
       return false;
     }
     const StackLevel& level = stack_[--stack_depth_];
-    std::memcpy(edge_mark_ + 1, level.edge_mark + 1, static_cast<std::size_t>(edges_));
-    std::memcpy(node_label_ + 1, level.node_label + 1, static_cast<std::size_t>(nodes_));
+    labels_ = level.labels;
     next_label_ = level.next_label;
     next_edge_ = level.next_edge;
     undeleted_edges_ = level.undeleted_edges;
     labelled_nodes_ = level.labelled_nodes;
+    tree_.count = level.tree_edges;
+    tree_.kinds = level.tree_kinds;
+    tree_.opamps = level.tree_opamps;
     return true;
   }
 
@@ -182,8 +207,7 @@ class TreeEnumerator {
   const int edges_;
   const long long raw_tree_limit_;
 
-  int8_t edge_mark_[kEdgeSlots];
-  int8_t node_label_[kEnumNodeSlots];
+  NodeLabels labels_{};
   int next_label_ = 1;
   int next_edge_ = 1;
   int undeleted_edges_ = 0;

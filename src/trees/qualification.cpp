@@ -37,22 +37,13 @@ bool spans_v_graph(const EdgeLists& lists, int nodes, const TreeEdgeList& tree) 
 
 }  // namespace
 
-bool qualify_raw_tree(const QualificationSettings& settings, const int8_t* edge_mark,
-                      int last_decided, long long raw_tree_number, TreeEdgeList& tree) {
+bool qualify_raw_tree(const QualificationSettings& settings, const TreeEdgeList& tree,
+                      long long raw_tree_number) {
   const EdgeLists& lists = *settings.lists;
   FILE* out = settings.out;
   const bool listing = settings.list_raw_trees;
 
-  int count = 0;
-  int32_t kind_mask = 0;
-  int opamps = 0;
-  for (int e = 2; e <= last_decided; ++e) {
-    if (edge_mark[e] != -1) continue;
-    tree.edge[++count] = e;
-    kind_mask |= lists.dmap[e];
-    opamps += lists.dmap[e] & kKindOpamp;
-  }
-  tree.count = count;
+  const int count = tree.count;
 
   if (listing) {
     std::fprintf(out, " raw i-tree no. %5lld edges:", raw_tree_number);
@@ -62,11 +53,11 @@ bool qualify_raw_tree(const QualificationSettings& settings, const int8_t* edge_
     }
   }
 
-  if (settings.opampcnt > opamps) {
+  if (settings.opampcnt > tree.opamps) {
     if (listing) std::fprintf(out, " rejected: opamp sorting\n");
     return false;
   }
-  if ((kind_mask & kPortKinds) != settings.form) {
+  if ((tree.kinds & kPortKinds) != settings.form) {
     if (listing) {
       const char* order = settings.form == 2 ? "2" : (settings.form == 0 ? "1" : "3");
       std::fprintf(out, "rejected: not a  %s-tree\n", order);

@@ -9,9 +9,12 @@
 namespace kavrel {
 
 // The edges of one tree except the reserved edge 1, in increasing edge number,
-// at positions 1..count.
+// at positions 1..count; with the OR of their kind codes and the number of
+// op amps among them.
 struct TreeEdgeList {
   int count = 0;
+  int32_t kinds = 0;
+  int opamps = 0;
   int32_t edge[kEdgeSlots] = {};
 };
 
@@ -28,11 +31,10 @@ struct QualificationSettings {
   FILE* out = nullptr;
 };
 
-// Decides whether the complete i-graph spanning tree given by the marks of
-// edges 2..last_decided (-1 = in the tree) is a common tree of the requested
-// kind; fills `tree` either way.
-bool qualify_raw_tree(const QualificationSettings& settings, const int8_t* edge_mark,
-                      int last_decided, long long raw_tree_number, TreeEdgeList& tree);
+// Decides whether a complete spanning tree of the i-graph (its edges but the
+// reserved one) is a common tree of the requested kind.
+bool qualify_raw_tree(const QualificationSettings& settings, const TreeEdgeList& tree,
+                      long long raw_tree_number);
 
 // perm[v] for nodes v = 2..nodes-1: the signed number of the tree edge through
 // which a walk from node 1 first reaches v; positive when v is the edge's

@@ -164,6 +164,14 @@ int add_term(int sign, int power, int count, const int32_t* admittance_edges, Te
              const TermContext& context) {
   if (power < 0 || power >= kPowerBuckets || store.termlist == nullptr) return 1;
 
+  if (context.test_bitmap & kBitTreeLines) {
+    std::fprintf(context.out, "%2d,%2d,%2d,%2d,%2d,%2d:", context.netlist_count,
+                 context.function_counter, 0, 0, power, sign);
+    for (int k = 0; k < count; ++k) std::fprintf(context.out, ",%3d", admittance_edges[k]);
+    std::fprintf(context.out, "\n");
+  }
+  if (context.test_bitmap & kBitNoStore) return 0;
+
   int32_t exponents[kCoefficientEntry] = {};
   const int length = context.exponent_length < 0 ? 0
                      : context.exponent_length > kCoefficientEntry ? kCoefficientEntry
@@ -173,14 +181,6 @@ int add_term(int sign, int power, int count, const int32_t* admittance_edges, Te
     if (name < 0 || name >= length) return 1;
     ++exponents[name];
   }
-
-  if (context.test_bitmap & kBitTreeLines) {
-    std::fprintf(context.out, "%2d,%2d,%2d,%2d,%2d,%2d:", context.netlist_count,
-                 context.function_counter, 0, 0, power, sign);
-    for (int k = 0; k < count; ++k) std::fprintf(context.out, ",%3d", admittance_edges[k]);
-    std::fprintf(context.out, "\n");
-  }
-  if (context.test_bitmap & kBitNoStore) return 0;
 
   const int n = store.bucket_count[power];
   if (n == 0) {

@@ -111,7 +111,7 @@ void build_edge_lists(NetworkTables& net, const PortShape& shape, int passive_ed
     const PseudoBranch& branch = shape.branch[k];
     const int slot = net.branch_name_count + 1 + k;
     std::memset(net.branch_name_list[slot], 0, kNameBytes);
-    std::strncpy(net.branch_name_list[slot], branch.name, kNameBytes - 1);
+    std::memcpy(net.branch_name_list[slot], branch.name, std::strlen(branch.name));
     net.fmap[slot] = branch.kind;
     net.powermap[slot] = 0;
     net.branchmap[slot] = 0;
