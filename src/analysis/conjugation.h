@@ -10,7 +10,10 @@ namespace kavrel {
 // Replaces every reactive element of the marked normalizing networks by its
 // conjugate (negates it) and rebuilds the reserved edge. 0 when done; 1, with
 // a message and the tables unchanged, when the tables cannot take the change.
-int conjugate_normalizing_networks(NetworkTables& net, FILE* out);
+// `converters_added` receives the number of negative impedance converters
+// embedded.
+int conjugate_normalizing_networks(NetworkTables& net, FILE* out,
+                                   int* converters_added = nullptr);
 
 // Embeds a negative impedance converter into passive edge `edge`. 0 when done;
 // 1 (tables unchanged) for an edge that does not exist or a full table.

@@ -40,10 +40,16 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
   }
   if (requests == 0) return;
 
-  if (conjugate_normalizing_networks(net, out) != 0) {
+  int converters = 0;
+  if (conjugate_normalizing_networks(net, out, &converters) != 0) {
     release_term_stores(stores);
     return;
   }
+  // Every common tree of the numerators holds each converter's op amp, and a
+  // converter realizes minus its element only up to a sign common to all those
+  // trees. The denominators were evaluated without the converters, so that
+  // sign does not cancel in the ratio: take it out here.
+  const int conjugation_sign = converters % 2 == 0 ? 1 : -1;
 
   for (int r = 0; r < kParamRows; ++r) {
     const ParamRow& row = param_table[r];
@@ -64,7 +70,8 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
                  port_labels[row.first_port_pos], port_labels[row.first_port_neg],
                  port_labels[row.second_port_pos], port_labels[row.second_port_neg],
                  normalization_name(net.norm_mode));
-    print_tree_buf(net, stores, out, row.sign, row.num_topofun, row.den_topofun);
+    print_tree_buf(net, stores, out, row.sign * conjugation_sign, row.num_topofun,
+                   row.den_topofun);
   }
   release_term_stores(stores);
 }
