@@ -4,8 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "analysis/scattering_embedding.h"
 #include "analysis/table_room.h"
-#include "input/listings.h"
 #include "input/node_numbering.h"
 
 namespace kavrel {
@@ -106,22 +106,10 @@ int conjugate_normalizing_networks(NetworkTables& net, FILE* out, int* converter
     }
   }
 
-  net.passive_edges[1] = {1, net.node_count + 1, 1};
-  set_name_text(net, 1, "x");
-  ++net.node_count;
-  net.node_list[net.node_count] = 0;
-
-  net.passive_snapshot = net.passive_edge_count;
-  net.tree_branch_count = net.node_count - 1;
-  build_name_index(net, out);
-
-  if (net.test_bitmap & kBitInternalListing) {
-    print_network_listing(
-        net, out,
-        "this includes embedding circuitry for evaluating the numerators of the scattering "
-        "parameters.\n",
-        "\nedge namelist: index, value\n");
-  }
+  complete_augmented_network(
+      net, out,
+      "this includes embedding circuitry for evaluating the numerators of the scattering "
+      "parameters.\n");
   return 0;
 }
 

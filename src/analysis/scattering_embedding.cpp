@@ -199,6 +199,14 @@ int embed_s_param(NetworkTables& net, FILE* out) {
     }
   }
 
+  complete_augmented_network(
+      net, out,
+      "this includes embedding circuitry for evaluating the denominators of the scattering "
+      "parameters.\n");
+  return 0;
+}
+
+void complete_augmented_network(NetworkTables& net, FILE* out, const char* listing_subtitle) {
   net.passive_edges[1] = {1, net.node_count + 1, 1};
   set_name_text(net, 1, "x");
   ++net.node_count;
@@ -208,14 +216,8 @@ int embed_s_param(NetworkTables& net, FILE* out) {
   net.tree_branch_count = net.node_count - 1;
   build_name_index(net, out);
 
-  if (net.test_bitmap & kBitInternalListing) {
-    print_network_listing(
-        net, out,
-        "this includes embedding circuitry for evaluating the denominators of the scattering "
-        "parameters.\n",
-        "\nedge namelist: index, value\n");
-  }
-  return 0;
+  if (net.test_bitmap & kBitInternalListing)
+    print_network_listing(net, out, listing_subtitle, "\nedge namelist: index, value\n");
 }
 
 }  // namespace kavrel

@@ -15,6 +15,10 @@ constexpr int kTraceStackPositions = 415;
 // 1, with a message and the tables unchanged, when it would not fit.
 int embed_s_param(NetworkTables& net, FILE* out);
 
+// Rebuilds the reserved edge on a new highest node, takes the count snapshots,
+// rebuilds the name index and, under bit 1, lists the augmented network.
+void complete_augmented_network(NetworkTables& net, FILE* out, const char* listing_subtitle);
+
 // Marks every branch reachable from start_node in norm_branch_list and prints
 // the marks. A push beyond stack_positions prints "tilt" and ends the walk.
 void trace_graph(NetworkTables& net, FILE* out, int32_t start_node,
