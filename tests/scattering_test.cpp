@@ -11,44 +11,15 @@
 #include "analysis/scattering_embedding.h"
 #include "input/netlist_reader.h"
 #include "input/network_tables.h"
+#include "support/memory_streams.h"
 #include "support/run_capture.h"
 
 namespace {
 
 using kavrel::NetworkTables;
 
-// Collects what a routine prints.
-class Capture {
- public:
-  Capture() : out_(open_memstream(&buffer_, &size_)) {}
-  ~Capture() {
-    if (out_ != nullptr) std::fclose(out_);
-    std::free(buffer_);
-  }
-  FILE* out() { return out_; }
-  std::string text() {
-    std::fflush(out_);
-    return std::string(buffer_, size_);
-  }
-
- private:
-  char* buffer_ = nullptr;
-  size_t size_ = 0;
-  FILE* out_;
-};
-
-std::unique_ptr<NetworkTables> read_tables(const std::string& netlist) {
-  auto net = std::make_unique<NetworkTables>();
-  FILE* in = std::tmpfile();
-  std::fwrite(netlist.data(), 1, netlist.size(), in);
-  std::rewind(in);
-  Capture echo;
-  kavrel::InputStream input{in, echo.out(), 0};
-  const int status = kavrel::read_netlist(input, *net);
-  std::fclose(in);
-  EXPECT_EQ(status, 0) << echo.text();
-  return net;
-}
+using kavrel_test::Capture;
+using kavrel_test::read_tables;
 
 // A byte-exact copy, so that memcmp can show that nothing changed.
 std::unique_ptr<NetworkTables> snapshot(const NetworkTables& net) {
