@@ -126,4 +126,30 @@ TEST(Cancellation, MergingOrdersABucketByDescendingSymbolProducts) {
             "\n End:\n\n");
 }
 
+// Values of equal symbol products are added in the order the terms stand in
+// the bucket. With Ga = 1e16, Gb = 1 and Gc = -1e16 the store holds, in
+// order: Ga C1 G1, Ga C1, Gb C1 G1, Gc C1 G1, Gc C1, C1. For C1 G1 that is
+// (1e16 + 1) - 1e16 = 0, since 1e16 + 1 rounds to 1e16; for C1 it is
+// (1e16 - 1e16) + 1 = 1.
+TEST(Cancellation, MergedValuesAreSummedInBucketOrder) {
+  auto net = make_network();
+  const int ga = add_name(*net, "Ga", 1e16);
+  const int gb = add_name(*net, "Gb", 1.0);
+  const int gc = add_name(*net, "Gc", -1e16);
+  const int c1 = add_name(*net, "C1");
+  const int g1 = add_name(*net, "G1");
+  Stores stores;
+  stores.set(0, {{1, 1, {{ga, 1}, {c1, 1}, {g1, 1}}},
+                 {1, 1, {{ga, 1}, {c1, 1}}},
+                 {1, 1, {{gb, 1}, {c1, 1}, {g1, 1}}},
+                 {1, 1, {{gc, 1}, {c1, 1}, {g1, 1}}},
+                 {1, 1, {{gc, 1}, {c1, 1}}},
+                 {1, 1, {{c1, 1}}}});
+  stores.set(2, {{0, 1, {{g1, 1}}}});
+  EXPECT_EQ(print_function(*net, stores, 1, 0, 2),
+            "\n Numerator:\n\n + s^1  (\n         1 C1   \n        )\n"
+            "\n Denominator:\n\n + s^0  (\n         1 G1   \n        )\n"
+            "\n End:\n\n");
+}
+
 }  // namespace

@@ -223,6 +223,106 @@ TEST(Fixup, MergedCoefficientsMustStayWithin32Bits) {
             "\n Denominator:\n\n + s^0  (\n         1 G1   \n        )\n\n End:\n\n");
 }
 
+// C1 G1 stands in three buckets: 0 and 2 (misfiled) and 1 (its own). Bucket
+// 0's copy moves to bucket 1 while that bucket's own copy is not corrected
+// yet, so it is appended behind it; bucket 2's copy then meets both and merges
+// into the first corrected one, the bucket's own; the search of pass 2 finally
+// merges the appended copy too.
+TEST(Fixup, RefiledTermMergesIntoTheFirstCorrectedTwinOfItsBucket) {
+  auto net = make_network();
+  const int c1 = add_name(*net, "C1");
+  const int g1 = add_name(*net, "G1");
+  const int g2 = add_name(*net, "G2");
+  Stores stores;
+  stores.set(2, {{0, 1, {{g2, 1}}}});
+  auto numerator = [&](int own, int from_below, int from_above) {
+    stores.set(1, {{1, own, {{c1, 1}, {g1, 1}}},
+                   {0, from_below, {{c1, 1}, {g1, 1}}},
+                   {2, from_above, {{c1, 1}, {g1, 1}}}});
+  };
+  const std::string overflow =
+      std::string("coefficient out of range in unit correction\n") + kIncompleteFrame;
+
+  // The copy from above goes to the bucket's own term: 2147483640 + 10
+  // overflows, although the copy from below would have taken it back to 0.
+  numerator(2147483640, -10, 10);
+  EXPECT_EQ(print_function(*net, stores, 1, 1, 2), overflow);
+
+  // The copy from below is not merged on arrival (the bucket's own term is
+  // not corrected then): 2147483640 - 10 first, + 10 in pass 2, fits.
+  numerator(2147483640, 10, -10);
+  EXPECT_EQ(print_function(*net, stores, 1, 1, 2),
+            "\n Numerator:\n\n + s^1  (\n         2.14748e+09 C1    G1   \n        )\n"
+            "\n Denominator:\n\n + s^0  (\n         1 G2   \n        )\n\n End:\n\n");
+}
+
+// Bucket 1 holds C1 G2; bucket 0 sends C1 G1, C1 G2 G3 and C1 G2 in that
+// order, all appended. Pass 2 searches positions 0..2 (C1 G2, C1 G1,
+// C1 G2 G3) for the last C1 G2 by bisection: probe 1 (C1 G1) is larger, probe
+// 2 (C1 G2 G3) too, and the search ends without seeing position 0. The two
+// C1 G2 terms stay apart until the literal evaluation adds their values in
+// floating point, where 2147483640 + 10 does not overflow.
+TEST(Fixup, MergingSearchOnlyFindsWhatBisectionReaches) {
+  auto net = make_network();
+  const int c1 = add_name(*net, "C1");
+  const int g1 = add_name(*net, "G1");
+  const int g2 = add_name(*net, "G2");
+  const int g3 = add_name(*net, "G3");
+  Stores stores;
+  stores.set(1, {{1, 2147483640, {{c1, 1}, {g2, 1}}},
+                 {0, 1, {{c1, 1}, {g1, 1}}},
+                 {0, 1, {{c1, 1}, {g2, 1}, {g3, 1}}},
+                 {0, 10, {{c1, 1}, {g2, 1}}}});
+  stores.set(2, {{0, 1, {{g1, 1}}}});
+  EXPECT_EQ(print_function(*net, stores, 1, 1, 2),
+            "\n Numerator:\n\n + s^1  (\n"
+            "         1 C1    G1   \n"
+            "         1 C1    G2    G3   \n"
+            "         2.14748e+09 C1    G2   \n"
+            "        )\n"
+            "\n Denominator:\n\n + s^0  (\n         1 G1   \n        )\n\n End:\n\n");
+}
+
+// Poly has 8 rows. Bucket 0 holds G1 and six terms of power 3 that leave it,
+// so it counts 1 when buckets 1 and 2 send it ten terms of power 0: 7 + 1
+// reaches 8 rows at the seventh, and poly grows once, to 16 rows. (Had the
+// departed terms still been counted, it would have grown at the first and
+// again at the ninth.)
+TEST(Fixup, PolyGrowsByTheCountOfTermsThatStayed) {
+  auto net = make_network();
+  const int c1 = add_name(*net, "C1");
+  const int g1 = add_name(*net, "G1");
+  const int g2 = add_name(*net, "G2");
+  const int g3 = add_name(*net, "G3");
+  std::vector<Term> terms = {{0, 1, {{g1, 1}}}};
+  for (int i = 1; i <= 6; ++i) terms.push_back({0, 1, {{c1, 3}, {g3, i}}});
+  for (int i = 1; i <= 10; ++i) terms.push_back({i <= 5 ? 1 : 2, 1, {{g2, i}}});
+  Stores stores;
+  stores.set(0, terms, 32, 8);
+  stores.set(2, {{0, 1, {{g1, 1}}}});
+  const std::string function =
+      "\n Numerator:\n\n + s^0  (\n"
+      "         1 G1   \n"
+      "         1 G2^10\n         1 G2^9 \n         1 G2^8 \n         1 G2^7 \n"
+      "         1 G2^6 \n         1 G2^5 \n         1 G2^4 \n         1 G2^3 \n"
+      "         1 G2^2 \n         1 G2   \n"
+      "        )\n"
+      " + s^3  (\n"
+      "         1 C1^3  G3^6 \n         1 C1^3  G3^5 \n         1 C1^3  G3^4 \n"
+      "         1 C1^3  G3^3 \n         1 C1^3  G3^2 \n         1 C1^3  G3   \n"
+      "        )\n"
+      "\n Denominator:\n\n + s^0  (\n         1 G1   \n        )\n\n End:\n\n";
+  net->test_bitmap = kavrel::kBitResources;
+  const std::string traced = print_function(*net, stores, 1, 0, 2);
+  EXPECT_TRUE(std::regex_match(
+      traced, std::regex("Topological formula:  \\(V, 1-trees\\) / \\(Wijij, 2-trees\\)\n"
+                         "resizing poly orig size =8, orig ptr =0x[0-9a-f]{8,}\n"
+                         "num of elements =16, pointer =0x[0-9a-f]{8,}\n"
+                         "\n Numerator:[\\s\\S]*")))
+      << traced;
+  EXPECT_EQ(traced.substr(traced.find("\n Numerator:")), function);
+}
+
 TEST(Fixup, MostNegativeCoefficientIsRefusedWhateverTheSign) {
   auto net = make_network();
   const int g1 = add_name(*net, "G1");

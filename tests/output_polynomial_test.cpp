@@ -26,6 +26,27 @@ TEST(Polynomial, PowersAndExponentsOfTenFillTheirFields) {
             "\n End:\n\n");
 }
 
+TEST(Polynomial, ExponentsOfThreeDigitsPrintInFull) {
+  auto net = make_network();
+  const int g1 = add_name(*net, "G1");
+  const int g2 = add_name(*net, "G2");
+  Stores stores;
+  stores.set(0, {{0, 1, {{g1, 100}, {g2, 99}}}});
+  stores.set(2, {{0, 1, {}}});
+  EXPECT_EQ(print_function(*net, stores, 1, 0, 2),
+            "\n Numerator:\n\n + s^0  (\n         1 G1^100 G2^99\n        )\n"
+            "\n Denominator:\n\n + s^0  (\n         1\n        )\n"
+            "\n End:\n\n");
+  net->test_bitmap = kavrel::kBitRational;
+  EXPECT_EQ(print_function(*net, stores, 1, 0, 2),
+            "\n Function =\n  ((\n"
+            "\n + s^0  * (\n         +1 *  G1^100 *  G2^99\n        )\n"
+            "\n )/(\n"
+            "\n + s^0  * (\n         +1\n        )\n"
+            "\n ))\n\n"
+            "\n End:\n\n");
+}
+
 TEST(Polynomial, CommonPowerOfSIsSubtractedFromBoth) {
   auto net = make_network();
   const int c1 = add_name(*net, "C1");

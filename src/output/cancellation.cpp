@@ -1,6 +1,10 @@
 #include "output/cancellation.h"
 
-#include <cstdlib>
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <vector>
 
 namespace kavrel {
 
@@ -26,16 +30,6 @@ bool has_numeric_value(const NetworkTables& net, int name_index) {
   return net.numeric_values[name_index] != 0.0;
 }
 
-// >0 when u comes first (larger exponent at the first difference), <0 when t
-// does, 0 when equal; names with a numeric value take no part.
-int compare_symbolic(const NetworkTables& net, const int32_t* u, const int32_t* t) {
-  for (int k = 0; k < kNameSlots; ++k) {
-    if (u[k] == t[k] || has_numeric_value(net, k)) continue;
-    return u[k] > t[k] ? 1 : -1;
-  }
-  return 0;
-}
-
 void print_common_factors(const CancellationState& state, const NetworkTables& net, FILE* out) {
   std::fprintf(out, "common factors to cancel in all terms of both num and denom:\n");
   std::fprintf(out, "%s%d ", state.common_sign > 0 ? "+" : "-", state.common_gcd);
@@ -54,18 +48,34 @@ void print_common_factors(const CancellationState& state, const NetworkTables& n
   std::fprintf(out, "\n");
 }
 
-void evaluate_term(const CancellationState& state, const NetworkTables& net, int32_t* term,
-                   double& value) {
+// The name indices whose exponents evaluate_term changes: those with a
+// numeric value or a common factor. Any other exponent e would become e - 0.
+struct ChangedNames {
+  int names[kNameSlots];
+  int count = 0;
+};
+
+ChangedNames changed_names(const CancellationState& state, const NetworkTables& net) {
+  ChangedNames changed;
+  for (int k = 0; k < kNameSlots; ++k) {
+    if (state.min_exponent[k] != 0 || has_numeric_value(net, k)) changed.names[changed.count++] = k;
+  }
+  return changed;
+}
+
+void evaluate_term(const CancellationState& state, const NetworkTables& net,
+                   const ChangedNames& changed, int32_t* term, double& value) {
   const int64_t signed_coefficient =
       static_cast<int64_t>(term[kCoefficientEntry]) * state.common_sign;
   value = static_cast<double>(signed_coefficient / state.common_gcd);
-  for (int k = 0; k < kNameSlots; ++k) {
+  for (int i = 0; i < changed.count; ++i) {
+    const int k = changed.names[i];
     const int64_t minimum = state.min_exponent[k];
     const int64_t excess = term[k] - minimum;
     const bool numeric = has_numeric_value(net, k);
     if (excess > 0 && numeric) {
       // One factor at a time, so that the rounding is that of repeated products.
-      for (int64_t i = 0; i < excess; ++i) value *= net.numeric_values[k];
+      for (int64_t n = 0; n < excess; ++n) value *= net.numeric_values[k];
     }
     if (term[k] == minimum || numeric) {
       term[k] = 0;
@@ -75,42 +85,110 @@ void evaluate_term(const CancellationState& state, const NetworkTables& net, int
   }
 }
 
-void merge_bucket(const NetworkTables& net, TermStore& store, int power) {
-  const int count = store.bucket_count[power];
-  int sorted = 1;
-  for (int next = 1; next < count; ++next) {
-    const int t_row = poly_entry(store, next, power);
-    const int32_t* t = term_row(store, t_row);
-    int low = 0;
-    int high = sorted - 1;
-    int probe = (sorted - 1) / 2;
-    int result = 0;
-    int u_row = 0;
-    while (low <= high && result >= 0) {
-      u_row = poly_entry(store, probe, power);
-      const int order = compare_symbolic(net, term_row(store, u_row), t);
-      if (order > 0) {
-        low = probe + 1;
-        result = probe + 1;
-      } else if (order < 0) {
-        high = probe - 1;
-        result = probe;
-      } else {
-        result = -1;
-      }
-      probe = (low + high) / 2;
+// The names that order and distinguish terms when they are merged: those
+// without a numeric value.
+struct SymbolicNames {
+  int names[kNameSlots];
+  int count = 0;
+};
+
+SymbolicNames symbolic_names(const NetworkTables& net) {
+  SymbolicNames symbolic;
+  for (int k = 0; k < kNameSlots; ++k) {
+    if (!has_numeric_value(net, k)) symbolic.names[symbolic.count++] = k;
+  }
+  return symbolic;
+}
+
+// Working memory of the merge, reused from bucket to bucket.
+struct MergeScratch {
+  std::vector<int> rows;
+  std::vector<int> order;
+  std::vector<unsigned char> keys;
+};
+
+// Sort keys of one bucket's terms: for each symbolic name whose exponent is
+// not the same in every term, (largest exponent - exponent) in `width`
+// big-endian bytes. Comparing two keys bytewise then orders the terms as
+// their exponents do at the first symbolic name where they differ, the
+// larger exponent first; equal keys are equal symbol products.
+std::size_t build_sort_keys(const SymbolicNames& symbolic, const TermStore& store,
+                            MergeScratch& scratch) {
+  const std::size_t count = scratch.rows.size();
+  // Over all name indices, so that the loop runs over whole rows.
+  int32_t lowest[kNameSlots];
+  int32_t highest[kNameSlots];
+  for (int k = 0; k < kNameSlots; ++k) {
+    lowest[k] = INT32_MAX;
+    highest[k] = INT32_MIN;
+  }
+  for (const int row : scratch.rows) {
+    const int32_t* term = term_row(store, row);
+    for (int k = 0; k < kNameSlots; ++k) {
+      lowest[k] = std::min(lowest[k], term[k]);
+      highest[k] = std::max(highest[k], term[k]);
     }
-    if (result < 0) {
-      store.termvalue[u_row] += store.termvalue[t_row];
+  }
+  int varying[kNameSlots];
+  int varying_count = 0;
+  int64_t widest_range = 0;
+  for (int i = 0; i < symbolic.count; ++i) {
+    const int k = symbolic.names[i];
+    const int64_t range = static_cast<int64_t>(highest[k]) - lowest[k];
+    if (range == 0) continue;
+    varying[varying_count++] = k;
+    if (range > widest_range) widest_range = range;
+  }
+  const int width = widest_range <= 0xff ? 1 : widest_range <= 0xffff ? 2 : 4;
+  const std::size_t key_size = static_cast<std::size_t>(varying_count) * width;
+  // One spare byte keeps the block non-empty when no exponent varies.
+  scratch.keys.resize(count * key_size + 1);
+  unsigned char* key = scratch.keys.data();
+  for (const int row : scratch.rows) {
+    const int32_t* term = term_row(store, row);
+    for (int v = 0; v < varying_count; ++v) {
+      const int k = varying[v];
+      const auto distance = static_cast<uint32_t>(static_cast<int64_t>(highest[k]) - term[k]);
+      for (int byte = width - 1; byte >= 0; --byte) {
+        *key++ = static_cast<unsigned char>(distance >> (8 * byte));
+      }
+    }
+  }
+  return key_size;
+}
+
+// Binary insertion of each term into a list that is always strictly ordered
+// with one term per symbol product amounts to a stable sort by descending
+// symbol product in which every run of equal products collapses into its
+// first term, whose value takes the others' values one by one in bucket
+// order.
+void merge_bucket(const SymbolicNames& symbolic, TermStore& store, int power,
+                  MergeScratch& scratch) {
+  const int count = store.bucket_count[power];
+  scratch.rows.resize(static_cast<std::size_t>(count));
+  scratch.order.resize(static_cast<std::size_t>(count));
+  for (int position = 0; position < count; ++position) {
+    scratch.rows[static_cast<std::size_t>(position)] = poly_entry(store, position, power);
+    scratch.order[static_cast<std::size_t>(position)] = position;
+  }
+  const std::size_t key_size = build_sort_keys(symbolic, store, scratch);
+  const unsigned char* keys = scratch.keys.data();
+  auto key_of = [&](int position) { return keys + static_cast<std::size_t>(position) * key_size; };
+  std::stable_sort(scratch.order.begin(), scratch.order.end(), [&](int a, int b) {
+    return std::memcmp(key_of(a), key_of(b), key_size) < 0;
+  });
+  int merged = 0;
+  int first_position = 0;
+  for (const int position : scratch.order) {
+    const int row = scratch.rows[static_cast<std::size_t>(position)];
+    if (merged > 0 && std::memcmp(key_of(first_position), key_of(position), key_size) == 0) {
+      store.termvalue[poly_entry(store, merged - 1, power)] += store.termvalue[row];
       continue;
     }
-    for (int position = sorted; position > result; --position) {
-      poly_entry(store, position, power) = poly_entry(store, position - 1, power);
-    }
-    poly_entry(store, result, power) = t_row;
-    ++sorted;
+    poly_entry(store, merged++, power) = row;
+    first_position = position;
   }
-  store.bucket_count[power] = sorted;
+  store.bucket_count[power] = merged;
 }
 
 }  // namespace
@@ -144,22 +222,30 @@ void makecancellationlist(CancellationState& state, const TermStore& store) {
   }
 }
 
-void evaluateliterals(CancellationState& state, const NetworkTables& net, TermStore& store,
-                      FILE* out) {
+int evaluateliterals(CancellationState& state, const NetworkTables& net, TermStore& store,
+                     FILE* out) {
   if (state.common_gcd == 0) state.common_gcd = 1;
   if (net.test_bitmap & kBitCommonFactors) print_common_factors(state, net, out);
 
+  const ChangedNames changed = changed_names(state, net);
   for (int p = 0; p < kPowerBuckets; ++p) {
     if (!bucket_has_nonzero_term(store, p)) continue;
     for (int position = 0; position < store.bucket_count[p]; ++position) {
       const int row = poly_entry(store, position, p);
-      evaluate_term(state, net, term_row(store, row), store.termvalue[row]);
+      evaluate_term(state, net, changed, term_row(store, row), store.termvalue[row]);
     }
   }
 
-  for (int p = 0; p < kPowerBuckets; ++p) {
-    if (store.bucket_count[p] > 1) merge_bucket(net, store, p);
+  const SymbolicNames symbolic = symbolic_names(net);
+  try {
+    MergeScratch scratch;
+    for (int p = 0; p < kPowerBuckets; ++p) {
+      if (store.bucket_count[p] > 1) merge_bucket(symbolic, store, p, scratch);
+    }
+  } catch (const std::bad_alloc&) {
+    return 1;
   }
+  return 0;
 }
 
 }  // namespace kavrel

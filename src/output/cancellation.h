@@ -28,8 +28,9 @@ void makecancellationlist(CancellationState& state, const TermStore& store);
 
 // Divides the common factors out, writes termvalue (numeric values
 // multiplied in) and merges each bucket's equal symbol products, leaving the
-// bucket in descending exponent order.
-void evaluateliterals(CancellationState& state, const NetworkTables& net, TermStore& store,
-                      FILE* out);
+// bucket in descending exponent order. 1 when the working memory for the
+// merge could not be obtained.
+int evaluateliterals(CancellationState& state, const NetworkTables& net, TermStore& store,
+                     FILE* out);
 
 }  // namespace kavrel

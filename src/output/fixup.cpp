@@ -1,6 +1,9 @@
 #include "output/fixup.h"
 
 #include <cstdint>
+#include <new>
+#include <unordered_set>
+#include <vector>
 
 namespace kavrel {
 
@@ -32,14 +35,6 @@ bool equal_exponents(const int32_t* u, const int32_t* t) {
   return true;
 }
 
-void remove_position(TermStore& store, int power, int position) {
-  const int last = store.bucket_count[power] - 1;
-  for (int r = position; r < last; ++r) {
-    poly_entry(store, r, power) = poly_entry(store, r + 1, power);
-  }
-  store.bucket_count[power] = last;
-}
-
 // Makes room for `rows` rows in every bucket of poly.
 int grow_poly(const NetworkTables& net, TermStore& store, FILE* out) {
   if (net.test_bitmap & kBitResources) std::fprintf(out, "resizing poly ");
@@ -57,30 +52,89 @@ int grow_poly(const NetworkTables& net, TermStore& store, FILE* out) {
   return 0;
 }
 
+struct ExponentHash {
+  const TermStore* store;
+  std::size_t operator()(int row) const {
+    const int32_t* exponents = term_row(*store, row);
+    uint64_t hash = 0xcbf29ce484222325u;
+    for (int k = 0; k < kNameSlots; ++k) {
+      hash = (hash ^ static_cast<uint32_t>(exponents[k])) * 0x100000001b3u;
+    }
+    return static_cast<std::size_t>(hash ^ (hash >> 32));
+  }
+};
+
+struct EqualExponents {
+  const TermStore* store;
+  bool operator()(int a, int b) const {
+    return equal_exponents(term_row(*store, a), term_row(*store, b));
+  }
+};
+
+using TermsByExponents = std::unordered_set<int, ExponentHash, EqualExponents>;
+
+// A refiled term merges into the first term of its new bucket (in position
+// order) that is already corrected and has the same exponents. Per bucket,
+// `first_corrected` holds exactly those first terms, one per exponent vector
+// (a set keyed by exponents keeps the first row inserted), so the scan of the
+// bucket becomes one lookup. Corrected terms never change their exponents
+// again, and terms only join a bucket at its end, so a set stays right while
+// terms are appended; it is rebuilt from its column when it is next needed
+// after the bucket's own terms have been corrected.
+struct CorrectedTermIndex {
+  std::vector<TermsByExponents> first_corrected;
+  bool current[kPowerBuckets] = {};
+  bool received_terms[kPowerBuckets] = {};
+
+  explicit CorrectedTermIndex(const TermStore& store) {
+    first_corrected.reserve(kPowerBuckets);
+    for (int q = 0; q < kPowerBuckets; ++q) {
+      first_corrected.emplace_back(0, ExponentHash{&store}, EqualExponents{&store});
+    }
+  }
+};
+
+TermsByExponents& corrected_terms_of(CorrectedTermIndex& index, const TermStore& store,
+                                     int power) {
+  TermsByExponents& terms = index.first_corrected[power];
+  if (!index.current[power]) {
+    terms.clear();
+    for (int position = 0; position < store.bucket_count[power]; ++position) {
+      const int row = poly_entry(store, position, power);
+      if (term_row(store, row)[kCorrectedFlagEntry] == 1) terms.insert(row);
+    }
+    index.current[power] = true;
+  }
+  return terms;
+}
+
 // Files the corrected term `row` in bucket `power`: merged into an equal
 // corrected term if the bucket has one, else appended.
-int refile_term(const NetworkTables& net, TermStore& store, int row, int power, FILE* out) {
-  int32_t* t = term_row(store, row);
+int refile_term(const NetworkTables& net, TermStore& store, CorrectedTermIndex& index, int row,
+                int power, FILE* out) {
   const int count = store.bucket_count[power];
   if (count == 0) {
     if (store.poly_capacity < 1 && grow_poly(net, store, out) != 0) return 1;
-    poly_entry(store, 0, power) = row;
-    store.bucket_count[power] = 1;
-    return 0;
-  }
-  for (int position = 0; position < count; ++position) {
-    int32_t* u = term_row(store, poly_entry(store, position, power));
-    if (u[kCorrectedFlagEntry] == 1 && equal_exponents(u, t)) {
-      return add_coefficient(u, t, out) ? 0 : 1;
+  } else {
+    TermsByExponents& corrected = corrected_terms_of(index, store, power);
+    const auto twin = corrected.find(row);
+    if (twin != corrected.end()) {
+      return add_coefficient(term_row(store, *twin), term_row(store, row), out) ? 0 : 1;
     }
+    if (count + 1 >= store.poly_capacity && grow_poly(net, store, out) != 0) return 1;
   }
-  if (count + 1 >= store.poly_capacity && grow_poly(net, store, out) != 0) return 1;
   poly_entry(store, count, power) = row;
   store.bucket_count[power] = count + 1;
+  index.received_terms[power] = true;
+  if (index.current[power]) index.first_corrected[power].insert(row);
   return 0;
 }
 
-int correct_and_refile(const NetworkTables& net, TermStore& store, FILE* out) {
+// Pass 1. Nothing is ever added to the bucket being worked on (a term that
+// moves goes to another power), so the bucket is filtered in place: the terms
+// that stay are packed to the front in their order.
+int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTermIndex& index,
+                       FILE* out) {
   int corrected_names[kNameSlots];
   int corrected_count = 0;
   int reactive_names[kNameSlots];
@@ -91,42 +145,40 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, FILE* out) {
   }
 
   for (int p = 0; p < kPowerBuckets; ++p) {
-    int j = 0;
-    while (j < store.bucket_count[p]) {
+    const int count = store.bucket_count[p];
+    int kept = 0;
+    for (int j = 0; j < count; ++j) {
       const int row = poly_entry(store, j, p);
       int32_t* t = term_row(store, row);
       if (!coefficient_in_range(t[kCoefficientEntry])) {
         std::fprintf(out, "coefficient out of range in unit correction\n");
         return 1;
       }
-      if (t[kCorrectedFlagEntry] == 1) {
-        ++j;
-        continue;
-      }
-      t[kCorrectedFlagEntry] = 1;
-      for (int i = 0; i < corrected_count; ++i) {
-        const int k = corrected_names[i];
-        t[k] = net.ohm_unit_factors[k] - t[k];
-      }
-      int64_t power = 0;
-      for (int i = 0; i < reactive_count; ++i) power += t[reactive_names[i]];
-      if (power == p) {
-        ++j;
-        continue;
-      }
-      if (power < 0 || power >= kPowerBuckets) {
-        // Only a zero-coefficient term (invisible in the output) may stay
-        // in a bucket that is not its own.
-        if (t[kCoefficientEntry] != 0) {
-          std::fprintf(out, "power of s outside 0..42 after unit correction\n");
-          return 1;
+      bool stays = true;
+      if (t[kCorrectedFlagEntry] != 1) {
+        t[kCorrectedFlagEntry] = 1;
+        for (int i = 0; i < corrected_count; ++i) {
+          const int k = corrected_names[i];
+          t[k] = net.ohm_unit_factors[k] - t[k];
         }
-        ++j;
-        continue;
+        int64_t power = 0;
+        for (int i = 0; i < reactive_count; ++i) power += t[reactive_names[i]];
+        if (power < 0 || power >= kPowerBuckets) {
+          // Only a zero-coefficient term (invisible in the output) may stay
+          // in a bucket that is not its own.
+          if (t[kCoefficientEntry] != 0) {
+            std::fprintf(out, "power of s outside 0..42 after unit correction\n");
+            return 1;
+          }
+        } else if (power != p) {
+          if (refile_term(net, store, index, row, static_cast<int>(power), out) != 0) return 1;
+          stays = false;
+        }
       }
-      if (refile_term(net, store, row, static_cast<int>(power), out) != 0) return 1;
-      remove_position(store, p, j);
+      if (stays) poly_entry(store, kept++, p) = row;
     }
+    store.bucket_count[p] = kept;
+    index.current[p] = false;
   }
   return 0;
 }
@@ -139,30 +191,66 @@ int compare_exponents(const int32_t* u, const int32_t* t) {
   return 0;
 }
 
-int merge_equal_terms(TermStore& store, FILE* out) {
-  for (int p = 0; p < kPowerBuckets; ++p) {
-    for (int j = store.bucket_count[p] - 1; j >= 0; --j) {
-      const int32_t* t = term_row(store, poly_entry(store, j, p));
-      if (t[kCorrectedFlagEntry] != 1) continue;
-      int low = 0;
-      int high = j - 1;
-      int probe = (j - 1) / 2;
-      while (low <= high) {
-        int32_t* u = term_row(store, poly_entry(store, probe, p));
-        const int order = compare_exponents(u, t);
-        if (order == 0) {
-          if (!add_coefficient(u, t, out)) return 1;
-          remove_position(store, p, j);
-          break;
-        }
-        if (order > 0) {
-          low = probe + 1;
-        } else {
-          high = probe - 1;
-        }
-        probe = (low + high) / 2;
-      }
+// True when no two terms of the bucket can be equal after pass 1 unless a
+// term moves in: the bucket is strictly descending, so its vectors differ, and
+// none of its terms is marked corrected, so all of them go through the same
+// one-to-one rewriting F - e.
+bool distinct_and_uncorrected(const TermStore& store, int power) {
+  for (int position = 0; position < store.bucket_count[power]; ++position) {
+    if (term_row(store, poly_entry(store, position, power))[kCorrectedFlagEntry] == 1) {
+      return false;
     }
+  }
+  for (int position = 1; position < store.bucket_count[power]; ++position) {
+    if (compare_exponents(term_row(store, poly_entry(store, position - 1, power)),
+                          term_row(store, poly_entry(store, position, power))) <= 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Pass 2. The search for position j only looks at positions below j, which
+// the removals of positions j and above never move; so every term keeps its
+// place during the pass and the survivors are packed once at the end. A
+// bucket without two equal terms is left alone: no search could find one.
+int merge_equal_terms(TermStore& store, const bool may_hold_equal_terms[], FILE* out) {
+  for (int p = 0; p < kPowerBuckets; ++p) {
+    const int count = store.bucket_count[p];
+    if (count < 2 || !may_hold_equal_terms[p]) continue;
+    // Survivors are stored downwards from the top, at positions no later
+    // search reads.
+    int first_kept = count;
+    for (int j = count - 1; j >= 0; --j) {
+      const int row = poly_entry(store, j, p);
+      const int32_t* t = term_row(store, row);
+      bool merged = false;
+      if (t[kCorrectedFlagEntry] == 1) {
+        int low = 0;
+        int high = j - 1;
+        int probe = (j - 1) / 2;
+        while (low <= high) {
+          int32_t* u = term_row(store, poly_entry(store, probe, p));
+          const int order = compare_exponents(u, t);
+          if (order == 0) {
+            if (!add_coefficient(u, t, out)) return 1;
+            merged = true;
+            break;
+          }
+          if (order > 0) {
+            low = probe + 1;
+          } else {
+            high = probe - 1;
+          }
+          probe = (low + high) / 2;
+        }
+      }
+      if (!merged) poly_entry(store, --first_kept, p) = row;
+    }
+    for (int position = first_kept; position < count; ++position) {
+      poly_entry(store, position - first_kept, p) = poly_entry(store, position, p);
+    }
+    store.bucket_count[p] = count - first_kept;
   }
   return 0;
 }
@@ -210,8 +298,21 @@ void eval_branchtag(NetworkTables& net, const TermStore& store) {
 }
 
 int correctunits(const NetworkTables& net, TermStore& store, FILE* out) {
-  if (correct_and_refile(net, store, out) != 0) return 1;
-  return merge_equal_terms(store, out);
+  bool distinct_at_start[kPowerBuckets];
+  for (int p = 0; p < kPowerBuckets; ++p) distinct_at_start[p] = distinct_and_uncorrected(store, p);
+  bool may_hold_equal_terms[kPowerBuckets];
+  try {
+    CorrectedTermIndex index(store);
+    if (correct_and_refile(net, store, index, out) != 0) return 1;
+    for (int p = 0; p < kPowerBuckets; ++p) {
+      may_hold_equal_terms[p] = !distinct_at_start[p] || index.received_terms[p];
+    }
+  } catch (const std::bad_alloc&) {
+    // The lookup index could not grow: the function is abandoned like any
+    // other that runs out of memory.
+    return 1;
+  }
+  return merge_equal_terms(store, may_hold_equal_terms, out);
 }
 
 int fixup(NetworkTables& net, CancellationState& state, TermStore& numerator_terms,
@@ -233,10 +334,9 @@ int fixup(NetworkTables& net, CancellationState& state, TermStore& numerator_ter
   makecancellationlist(state, denominator_terms);
 
   trace(net, out, "evaluateliterals for numerator called\n");
-  evaluateliterals(state, net, numerator_terms, out);
+  if (evaluateliterals(state, net, numerator_terms, out) != 0) return 1;
   trace(net, out, "evaluateliterals for denominator called\n");
-  evaluateliterals(state, net, denominator_terms, out);
-  return 0;
+  return evaluateliterals(state, net, denominator_terms, out);
 }
 
 }  // namespace kavrel

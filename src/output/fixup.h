@@ -16,10 +16,12 @@ void eval_branchtag(NetworkTables& net, const TermStore& store);
 // term under its new power of s and merges equal terms. 1 (with a message)
 // when the function cannot be completed: poly could not grow, a merged
 // coefficient would leave -2147483647..2147483647, or a nonzero term's power
-// of s falls outside the 43 buckets.
+// of s falls outside the 43 buckets; also 1, without a message of its own,
+// when its lookup index could not be allocated.
 int correctunits(const NetworkTables& net, TermStore& store, FILE* out);
 
-// The whole preparation of a function's two working copies for printing.
+// The whole preparation of a function's two working copies for printing; 1
+// when it could not be completed.
 int fixup(NetworkTables& net, CancellationState& state, TermStore& numerator_terms,
           TermStore& denominator_terms, FILE* out);
 

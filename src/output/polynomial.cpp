@@ -1,5 +1,7 @@
 #include "output/polynomial.h"
 
+#include <cstring>
+
 namespace kavrel {
 
 namespace {
@@ -11,22 +13,61 @@ bool bucket_prints_something(const TermStore& store, int power) {
   return false;
 }
 
-void print_term(const NetworkTables& net, const int32_t* term, double value, bool rational,
+// Exponents up to this bound have their "^e" text prepared once per call.
+constexpr int kPreparedExponents = 100;
+
+// Symbol texts prepared once per polynomial, so that a term line is put
+// together by copying instead of formatting: " name" (preceded by " * " in
+// the rational form) for every name index, and the "^e" field of the smaller
+// exponents. The pieces join into exactly what " %.12s^%-2d" and " %.12s   "
+// print.
+struct SymbolTexts {
+  char name[kNameSlots][20];
+  int name_length[kNameSlots];
+  char exponent[kPreparedExponents][8];
+  int exponent_length[kPreparedExponents];
+};
+
+void prepare_symbol_texts(const NetworkTables& net, bool rational, SymbolTexts& texts) {
+  for (int k = 0; k < kNameSlots; ++k) {
+    texts.name_length[k] = std::snprintf(texts.name[k], sizeof texts.name[k], "%s %.12s",
+                                         rational ? " * " : "", net.branch_name_list[k]);
+  }
+  texts.exponent_length[1] = std::snprintf(texts.exponent[1], sizeof texts.exponent[1], "   ");
+  for (int e = 2; e < kPreparedExponents; ++e) {
+    texts.exponent_length[e] =
+        std::snprintf(texts.exponent[e], sizeof texts.exponent[e], "^%-2d", e);
+  }
+}
+
+// Longest line: nine blanks, a sign, a "%g" number and for each of the 104
+// names " * ", a blank, 12 characters, "^" and 10 digits.
+constexpr int kLineBytes = 64 + kNameSlots * 28;
+
+void append(char* line, int& length, const char* text, int text_length) {
+  std::memcpy(line + length, text, static_cast<std::size_t>(text_length));
+  length += text_length;
+}
+
+void print_term(const SymbolTexts& texts, const int32_t* term, double value, bool rational,
                 FILE* out) {
-  std::fprintf(out, "         ");
-  if (rational && value > 0) std::fprintf(out, "+");
-  std::fprintf(out, "%g", value);
+  char line[kLineBytes];
+  int length = 0;
+  append(line, length, "         ", 9);
+  if (rational && value > 0) line[length++] = '+';
+  length += std::snprintf(line + length, 48, "%g", value);
   for (int k = 0; k < kNameSlots; ++k) {
     const int32_t exponent = term[k];
     if (exponent <= 0) continue;
-    if (rational) std::fprintf(out, " * ");
-    if (exponent >= 2) {
-      std::fprintf(out, " %.12s^%-2d", net.branch_name_list[k], exponent);
+    append(line, length, texts.name[k], texts.name_length[k]);
+    if (exponent < kPreparedExponents) {
+      append(line, length, texts.exponent[exponent], texts.exponent_length[exponent]);
     } else {
-      std::fprintf(out, " %.12s   ", net.branch_name_list[k]);
+      length += std::snprintf(line + length, 16, "^%-2d", exponent);
     }
   }
-  std::fprintf(out, "\n");
+  line[length++] = '\n';
+  std::fwrite(line, 1, static_cast<std::size_t>(length), out);
 }
 
 }  // namespace
@@ -34,6 +75,8 @@ void print_term(const NetworkTables& net, const int32_t* term, double value, boo
 void print_polynomial(const NetworkTables& net, const CancellationState& state,
                       const TermStore& store, FILE* out) {
   const bool rational = (net.test_bitmap & kBitRational) != 0;
+  SymbolTexts texts;
+  prepare_symbol_texts(net, rational, texts);
   bool printed_any = false;
   for (int p = 0; p < kPowerBuckets; ++p) {
     if (!bucket_prints_something(store, p)) continue;
@@ -44,7 +87,7 @@ void print_polynomial(const NetworkTables& net, const CancellationState& state,
       const int row = poly_entry(store, position, p);
       const double value = store.termvalue[row];
       if (value == 0.0) continue;
-      print_term(net, term_row(store, row), value, rational, out);
+      print_term(texts, term_row(store, row), value, rational, out);
     }
     std::fprintf(out, "        )");
   }
