@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "trees/memory.h"
+#include "trees/term_index.h"
 #include "trees/term_insert.h"
 #include "trees/term_store.h"
 
@@ -278,6 +281,128 @@ TEST_F(TermStoreTest, PowerOutsideTheBucketsIsRefused) {
   EXPECT_EQ(add(8, 1, -1), 1);
   EXPECT_EQ(add(8, 1, kavrel::kPowerBuckets - 1), 0);
   EXPECT_EQ(store_.terms_used, 1);
+}
+
+// Terms filed through the hash index, with the columns ordered at the end,
+// against the same terms filed by binary insertion: the stores must agree in
+// every array entry, every count and capacity, and in the growth trace.
+struct RandomTerm {
+  int sign;
+  int power;
+  std::vector<int32_t> edges;
+};
+
+std::vector<RandomTerm> random_terms(int count, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<RandomTerm> terms;
+  for (int i = 0; i < count; ++i) {
+    RandomTerm term;
+    term.sign = rng() % 2 == 0 ? 1 : -1;
+    term.power = static_cast<int>(rng() % 6);
+    const int edges = 1 + static_cast<int>(rng() % 6);
+    // Few names, so that many products recur and combine.
+    for (int k = 0; k < edges; ++k) term.edges.push_back(1 + static_cast<int32_t>(rng() % 24));
+    terms.push_back(term);
+  }
+  return terms;
+}
+
+struct FiledStore {
+  TermStore store;
+  std::string trace;
+  int result = 0;
+};
+
+void file_terms(const std::vector<RandomTerm>& terms, kavrel::TermIndex* index, FiledStore& filed) {
+  int32_t names[kIdentitySlots];
+  for (int e = 0; e < kIdentitySlots; ++e) names[e] = e;
+  names[20] = 3;  // edges 3 and 20 carry one name text
+  char* buffer = nullptr;
+  std::size_t length = 0;
+  FILE* out = open_memstream(&buffer, &length);
+  kavrel::TermContext context;
+  context.dbranchmap = names;
+  context.exponent_length = 30;
+  context.test_bitmap = 64;
+  context.out = out;
+  ASSERT_EQ(kavrel::alloc_term_store(filed.store), 0);
+  if (index != nullptr) {
+    ASSERT_TRUE(index->start());
+    context.index = index;
+  }
+  for (const RandomTerm& term : terms) {
+    filed.result = kavrel::add_term(term.sign, term.power, static_cast<int>(term.edges.size()),
+                                    term.edges.data(), filed.store, context);
+    if (filed.result != 0) break;
+  }
+  if (index != nullptr) index->finish(filed.store, context);
+  std::fclose(out);
+  filed.trace = masked_addresses(std::string(buffer, length));
+  std::free(buffer);
+}
+
+void expect_same_stores(const FiledStore& a, const FiledStore& b) {
+  EXPECT_EQ(a.trace, b.trace);
+  EXPECT_EQ(a.result, b.result);
+  ASSERT_EQ(a.store.terms_used, b.store.terms_used);
+  ASSERT_EQ(a.store.term_capacity, b.store.term_capacity);
+  ASSERT_EQ(a.store.poly_capacity, b.store.poly_capacity);
+  for (int p = 0; p < kavrel::kPowerBuckets; ++p) {
+    ASSERT_EQ(a.store.bucket_count[p], b.store.bucket_count[p]) << p;
+  }
+  const std::size_t terms = static_cast<std::size_t>(a.store.term_capacity);
+  EXPECT_EQ(std::memcmp(a.store.termlist, b.store.termlist, terms * kavrel::kTermRowInts * 4), 0);
+  EXPECT_EQ(std::memcmp(a.store.termvalue, b.store.termvalue, terms * sizeof(double)), 0);
+  const std::size_t poly = static_cast<std::size_t>(a.store.poly_capacity) * kavrel::kPowerBuckets;
+  EXPECT_EQ(std::memcmp(a.store.poly, b.store.poly, poly * 4), 0);
+}
+
+TEST(IndexedTermStore, AgreesWithBinaryInsertionThroughEveryGrowth) {
+  const std::vector<RandomTerm> terms = random_terms(30000, 5);
+  FiledStore plain;
+  FiledStore indexed;
+  kavrel::TermIndex index;
+  file_terms(terms, nullptr, plain);
+  file_terms(terms, &index, indexed);
+  // The terms fill more than the first termlist and several poly sizes.
+  ASSERT_GT(plain.store.terms_used, 4472);
+  ASSERT_GT(plain.store.poly_capacity, 208);
+  expect_same_stores(plain, indexed);
+  kavrel::free_term_store(plain.store);
+  kavrel::free_term_store(indexed.store);
+}
+
+TEST(IndexedTermStore, AnIndexThatCannotGrowHandsOverToBinaryInsertion) {
+  const std::vector<RandomTerm> terms = random_terms(30000, 6);
+  FiledStore plain;
+  FiledStore indexed;
+  kavrel::TermIndex index(kavrel::TermIndex::kInitialSlotBits);
+  file_terms(terms, nullptr, plain);
+  file_terms(terms, &index, indexed);
+  // The table gives up at three quarters of its 4096 slots.
+  ASSERT_GT(plain.store.terms_used, 3072);
+  expect_same_stores(plain, indexed);
+  kavrel::free_term_store(plain.store);
+  kavrel::free_term_store(indexed.store);
+}
+
+TEST(IndexedTermStore, FailedGrowthFailsAtTheSameTerm) {
+  const std::vector<RandomTerm> terms = random_terms(30000, 7);
+  const std::size_t initial_bytes = sizeof(int32_t) * kavrel::kTermRowInts * 4472;
+  FailureRule rule{initial_bytes + 1, SIZE_MAX};
+  kavrel::set_allocation_failure(fail_in_range, &rule);
+  FiledStore plain;
+  FiledStore indexed;
+  kavrel::TermIndex index;
+  file_terms(terms, nullptr, plain);
+  file_terms(terms, &index, indexed);
+  kavrel::set_allocation_failure(nullptr, nullptr);
+  EXPECT_EQ(plain.result, 1);
+  EXPECT_EQ(indexed.result, 1);
+  EXPECT_EQ(plain.trace, indexed.trace);
+  EXPECT_EQ(plain.store.terms_used, indexed.store.terms_used);
+  kavrel::free_term_store(plain.store);
+  kavrel::free_term_store(indexed.store);
 }
 
 class ResizeTest : public ::testing::Test {

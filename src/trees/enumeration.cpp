@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "trees/qualification.h"
+#include "trees/term_index.h"
 #include "trees/term_insert.h"
 
 namespace kavrel {
@@ -18,7 +19,9 @@ static_assert(sizeof(NodeLabels::of) >= kEnumNodeSlots);
 // One saved alternative: the state just after an ordinary edge was excluded.
 struct StackLevel {
   NodeLabels labels;
+  NodeLabels v_labels;
   int next_label;
+  int next_v_label;
   int next_edge;
   int undeleted_edges;
   int labelled_nodes;
@@ -26,6 +29,26 @@ struct StackLevel {
   int32_t tree_kinds;
   int tree_opamps;
 };
+
+// Shortcuts past parts of the search that hold nothing wanted.
+struct Pruning {
+  // Exact: an alternative whose remaining edges (taken and undecided) no
+  // longer connect every node holds no spanning tree and is not saved. The
+  // raw i-trees and their order stay the same.
+  bool dead_alternatives = false;
+  // Only for when raw i-trees are neither listed nor counted: a partial tree
+  // is abandoned once it cannot become a common tree, because its edges but
+  // the reserved one close a cycle in the v-graph or because the taken and
+  // undecided edges no longer connect the network's nodes in the v-graph.
+  bool non_common_trees = false;
+};
+
+int v_graph_node_count(const EdgeLists& lists, int nodes) {
+  for (int e = 2; e <= lists.edges; ++e) {
+    if (lists.vnode1[e] == nodes || lists.vnode2[e] == nodes) return nodes;
+  }
+  return nodes - 1;
+}
 
 // Minty's enumeration of the spanning trees of the i-graph with Chan's
 // explicit stack, run as a generator: next_tree() resumes where the previous
@@ -40,12 +63,14 @@ struct StackLevel {
 class TreeEnumerator {
  public:
   TreeEnumerator(const EdgeLists& lists, const QualificationSettings& qualification,
-                 long long raw_tree_limit)
+                 long long raw_tree_limit, const Pruning& pruning)
       : lists_(lists),
         qualification_(qualification),
         nodes_(qualification.nodes),
         edges_(lists.edges),
-        raw_tree_limit_(raw_tree_limit) {}
+        raw_tree_limit_(raw_tree_limit),
+        pruning_(pruning),
+        v_node_count_(v_graph_node_count(lists, qualification.nodes)) {}
 
   // 0 not started, 1 a common tree is ready in tree(), 2 exhausted.
   int enum_state = 0;
@@ -62,6 +87,10 @@ class TreeEnumerator {
         enum_state = 2;
         return;
       }
+      if (!anything_to_find()) {
+        enum_state = 2;
+        return;
+      }
     } else if (enum_state == 1) {
       if (!backtrack()) return;
     } else {
@@ -75,20 +104,25 @@ class TreeEnumerator {
         continue;
       }
       const int e = next_edge_++;
-      // The alternative without an ordinary edge is worth saving only if
-      // enough edges remain for a spanning tree.
-      const bool save_alternative =
-          (lists_.dmap[e] & kForcedKinds) == 0 && undeleted_edges_ - 1 >= nodes_ - 1;
-
       const int a = lists_.inode1[e];
       const int b = lists_.inode2[e];
       int8_t* label = labels_.of;
       const int label_a = label[a];
       const int label_b = label[b];
-      if (a == b || (label_a != 0 && label_a == label_b)) {
-        // A self-loop or an edge between nodes of one component closes a
-        // cycle. Saving the alternative and resuming it at once amounts to
-        // going on without the edge; level 0 is never resumed.
+      // A self-loop or an edge between nodes of one component closes a cycle.
+      const bool closes_cycle = a == b || (label_a != 0 && label_a == label_b);
+      const bool v_dead = !closes_cycle && pruning_.non_common_trees && e != 1 && closes_v_cycle(e);
+
+      // The alternative without an ordinary edge is worth saving only if
+      // enough edges remain for a spanning tree. Level 0, the alternative
+      // without the reserved edge, is saved as it is: it is never resumed.
+      bool save_alternative =
+          (lists_.dmap[e] & kForcedKinds) == 0 && undeleted_edges_ - 1 >= nodes_ - 1;
+      if (save_alternative && e != 1) save_alternative = alternative_may_hold_tree(closes_cycle);
+
+      if (closes_cycle || v_dead) {
+        // Saving the alternative and resuming it at once amounts to going on
+        // without the edge; level 0 is never resumed.
         if (save_alternative && stack_depth_ >= 1) {
           --undeleted_edges_;
           continue;
@@ -103,6 +137,7 @@ class TreeEnumerator {
         tree_.edge[++tree_.count] = e;
         tree_.kinds |= kind;
         tree_.opamps += kind & kKindOpamp;
+        if (pruning_.non_common_trees) take_v_edge(e);
       }
       if (label_a == 0 && label_b == 0) {
         label[a] = label[b] = static_cast<int8_t>(next_label_++);
@@ -135,8 +170,10 @@ class TreeEnumerator {
   void start() {
     enum_state = 1;
     labels_ = NodeLabels{};
+    v_labels_ = NodeLabels{};
     stack_depth_ = 0;
     next_label_ = 1;
+    next_v_label_ = 1;
     next_edge_ = 1;
     undeleted_edges_ = edges_;
     labelled_nodes_ = 0;
@@ -146,20 +183,115 @@ class TreeEnumerator {
     raw_tree_count = 0;
   }
 
-  // Component numbers stay dense: hi joins lo, the numbers above hi close up.
   void merge_components(int label_a, int label_b) {
+    merge_labels(labels_, label_a, label_b);
+    --next_label_;
+  }
+
+  // Component numbers stay dense: hi joins lo, the numbers above hi close up.
+  static void merge_labels(NodeLabels& labels, int label_a, int label_b) {
     const int lo = label_a < label_b ? label_a : label_b;
     const int hi = label_a < label_b ? label_b : label_a;
     // Over the whole padded block, without branches, so that it vectorizes;
     // unused slots hold 0, which no rule changes.
     const auto lo8 = static_cast<int8_t>(lo);
     const auto hi8 = static_cast<int8_t>(hi);
-    for (int8_t& label : labels_.of) {
+    for (int8_t& label : labels.of) {
       const int8_t above = label > hi8 ? 1 : 0;
       const int8_t joined = label == hi8 ? lo8 : label;
       label = static_cast<int8_t>(joined - above);
     }
-    --next_label_;
+  }
+
+  // Whether taking edge e would close a cycle in the v-graph among the taken
+  // edges but the reserved one.
+  bool closes_v_cycle(int e) const {
+    const int a = lists_.vnode1[e];
+    const int b = lists_.vnode2[e];
+    return a == b || (v_labels_.of[a] != 0 && v_labels_.of[a] == v_labels_.of[b]);
+  }
+
+  void take_v_edge(int e) {
+    int8_t* label = v_labels_.of;
+    const int a = lists_.vnode1[e];
+    const int b = lists_.vnode2[e];
+    const int label_a = label[a];
+    const int label_b = label[b];
+    if (label_a == 0 && label_b == 0) {
+      label[a] = label[b] = static_cast<int8_t>(next_v_label_++);
+    } else if (label_a == 0) {
+      label[a] = static_cast<int8_t>(label_b);
+    } else if (label_b == 0) {
+      label[b] = static_cast<int8_t>(label_a);
+    } else {
+      merge_labels(v_labels_, label_a, label_b);
+      --next_v_label_;
+    }
+  }
+
+  // Whether the components of `labels` (label 0: a node on its own), joined
+  // by the edges from `first` on between end1 and end2, connect nodes
+  // 1..required; the edges touch nodes 1..node_count only.
+  bool joined(const NodeLabels& labels, const int32_t* end1, const int32_t* end2, int first,
+              int node_count, int required) const {
+    int8_t parent[kEnumNodeSlots];
+    int8_t first_node_of[sizeof(NodeLabels::of)] = {};
+    int components = 0;
+    for (int v = 1; v <= node_count; ++v) {
+      const int label = labels.of[v];
+      if (label != 0 && first_node_of[label] != 0) {
+        parent[v] = first_node_of[label];
+        continue;
+      }
+      if (label != 0) first_node_of[label] = static_cast<int8_t>(v);
+      parent[v] = static_cast<int8_t>(v);
+      ++components;
+    }
+    auto root = [&parent](int v) {
+      while (parent[v] != v) {
+        parent[v] = parent[parent[v]];
+        v = parent[v];
+      }
+      return v;
+    };
+    for (int f = first; f <= edges_ && components > 1; ++f) {
+      const int x = root(end1[f]);
+      const int y = root(end2[f]);
+      if (x == y) continue;
+      parent[x] = static_cast<int8_t>(y);
+      --components;
+    }
+    if (components == 1) return true;
+    if (required == node_count) return false;
+    const int start = root(1);
+    for (int v = 2; v <= required; ++v) {
+      if (root(v) != start) return false;
+    }
+    return true;
+  }
+
+  // For the alternative without the edge just decided (next_edge_ - 1, not
+  // the reserved edge): whether it may still hold a tree that is wanted.
+  bool alternative_may_hold_tree(bool closes_cycle) const {
+    // An edge that closes a cycle leaves the remaining i-graph connected.
+    if (pruning_.dead_alternatives && !closes_cycle &&
+        !joined(labels_, lists_.inode1, lists_.inode2, next_edge_, nodes_, nodes_)) {
+      return false;
+    }
+    return !pruning_.non_common_trees ||
+           joined(v_labels_, lists_.vnode1, lists_.vnode2, next_edge_, v_node_count_, nodes_ - 1);
+  }
+
+  // Before the first decision: whether the whole i-graph (and, when pruning
+  // for common trees, the v-graph without the reserved edge) is connected.
+  bool anything_to_find() const {
+    const NodeLabels none{};
+    if (pruning_.dead_alternatives &&
+        !joined(none, lists_.inode1, lists_.inode2, 1, nodes_, nodes_)) {
+      return false;
+    }
+    return !pruning_.non_common_trees ||
+           joined(none, lists_.vnode1, lists_.vnode2, 2, v_node_count_, nodes_ - 1);
   }
 
   // Saves the alternative without the edge just selected (next_edge_ - 1).
@@ -172,7 +304,9 @@ class TreeEnumerator {
     }
     StackLevel& level = stack_[stack_depth_++];
     level.labels = labels_;
+    level.v_labels = v_labels_;
     level.next_label = next_label_;
+    level.next_v_label = next_v_label_;
     level.next_edge = next_edge_;
     level.undeleted_edges = undeleted_edges_ - 1;
     level.labelled_nodes = labelled_nodes_;
@@ -191,7 +325,9 @@ class TreeEnumerator {
     }
     const StackLevel& level = stack_[--stack_depth_];
     labels_ = level.labels;
+    v_labels_ = level.v_labels;
     next_label_ = level.next_label;
+    next_v_label_ = level.next_v_label;
     next_edge_ = level.next_edge;
     undeleted_edges_ = level.undeleted_edges;
     labelled_nodes_ = level.labelled_nodes;
@@ -206,9 +342,15 @@ class TreeEnumerator {
   const int nodes_;
   const int edges_;
   const long long raw_tree_limit_;
+  const Pruning pruning_;
+  // Nodes the v-graph edges but edge 1 touch: the reserved node only in
+  // tables not built by the reader.
+  const int v_node_count_;
 
   NodeLabels labels_{};
+  NodeLabels v_labels_{};  // components of the taken edges but edge 1 in the v-graph
   int next_label_ = 1;
+  int next_v_label_ = 1;
   int next_edge_ = 1;
   int undeleted_edges_ = 0;
   int labelled_nodes_ = 0;
@@ -216,6 +358,11 @@ class TreeEnumerator {
   TreeEdgeList tree_;
   StackLevel stack_[kStackLevels];
 };
+
+// Bits under which raw i-trees or their counts are printed; with any of them
+// every raw i-tree must be generated.
+constexpr int32_t kRawTreeVisibleBits =
+    kBitRawTrees | kBitCommonTrees | kBitResources | kBitDebug128 | kBitTreeLines;
 
 void print_graph_listing(const NetworkTables& net, const EdgeLists& lists, int form, FILE* out) {
   std::fprintf(out,
@@ -330,7 +477,19 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
     stats->terms += terms;
   };
 
-  TreeEnumerator enumerator(lists, qualification, raw_tree_limit);
+  // Tests can force the plain enumeration and insertion, to hold the
+  // shortcuts against them.
+  const bool worded_only = stats != nullptr && stats->exact_enumeration_only;
+  Pruning pruning;
+  pruning.dead_alternatives = !worded_only;
+  pruning.non_common_trees = !worded_only && (bits & kRawTreeVisibleBits) == 0 &&
+                             !shape.v_test_redundant;
+  TermIndex index;
+  if (!worded_only && (bits & kBitNoStore) == 0 && store.terms_used == 0 && index.start()) {
+    term_context.index = &index;
+  }
+
+  TreeEnumerator enumerator(lists, qualification, raw_tree_limit, pruning);
   enumerator.next_tree();
   while (enumerator.enum_state == 1) {
     ++common_tree_count;
@@ -381,6 +540,7 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
     enumerator.next_tree();
   }
 
+  index.finish(store, term_context);
   if (enumerator.budget_reached && stats != nullptr) stats->budget_exhausted = true;
   if (bits & kBitResources) {
     std::fprintf(out, "raw i-trees  evaluated:%9lld\n", enumerator.raw_tree_count);

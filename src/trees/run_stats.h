@@ -11,6 +11,9 @@ struct RunStats {
   long long terms = 0;
   long long raw_tree_budget = 0;
   bool budget_exhausted = false;
+  // For tests only: turns off every shortcut of the tree enumeration and the
+  // term store, so that the output of the plain algorithm can be compared.
+  bool exact_enumeration_only = false;
 };
 
 }  // namespace kavrel

@@ -7,6 +7,8 @@
 
 namespace kavrel {
 
+class TermIndex;
+
 // What add_term needs beyond the term itself: the per-edge canonical name
 // index, how many leading exponent entries can be nonzero in this network
 // (canonical indices are below it), and the trace settings.
@@ -17,7 +19,16 @@ struct TermContext {
   int32_t netlist_count = 0;
   int32_t function_counter = 0;
   FILE* out = nullptr;
+  // When set and in use, terms are found through it and the columns are put
+  // in order by its finish() once the enumeration is complete.
+  TermIndex* index = nullptr;
 };
+
+// The exponent entries that can be nonzero, clamped to the row.
+inline int exponent_length_of(const TermContext& context) {
+  if (context.exponent_length < 0) return 0;
+  return context.exponent_length > kCoefficientEntry ? kCoefficientEntry : context.exponent_length;
+}
 
 // Files one accepted tree: `count` admittance edges, power of s, sign +1/-1.
 // 0 when stored, combined or skipped (no-store bit); 1 when the store could

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "trees/memory.h"
+#include "trees/term_index.h"
 #include "trees/term_insert.h"
 
 namespace kavrel {
@@ -158,6 +159,38 @@ int append_row(TermStore& store, const int32_t* exponents, int sign, const TermC
   return 0;
 }
 
+int add_to_coefficient(int32_t& coefficient, int sign) {
+  if ((sign > 0 && coefficient > INT32_MAX - sign) ||
+      (sign < 0 && coefficient < INT32_MIN - sign)) {
+    return 1;
+  }
+  coefficient += sign;
+  return 0;
+}
+
+// The same rows, coefficients, counts and growth as binary insertion; only the
+// column order is left to the index's finish().
+int add_indexed_term(int sign, int power, int count, const int32_t* admittance_edges,
+                     const int32_t* exponents, int length, TermStore& store,
+                     const TermContext& context, TermIndex& index) {
+  const uint64_t hash = TermIndex::hash_of(context.dbranchmap, admittance_edges, count, power);
+  const int found = index.find(hash, power, exponents, length, store);
+  if (found >= 0) return add_to_coefficient(term_row(store, found)[kCoefficientEntry], sign);
+
+  const int n = store.bucket_count[power];
+  const int row = store.terms_used;
+  index.appended(store, power, n, exponents, length);
+  poly_entry(store, n, power) = row;
+  if (append_row(store, exponents, sign, context) != 0) return 1;
+  ++store.bucket_count[power];
+  if (n > 0 && store.bucket_count[power] + 1 >= store.poly_capacity &&
+      grow_poly(store, context) != 0) {
+    return 1;
+  }
+  index.insert(hash, power, row, store, context);
+  return 0;
+}
+
 }  // namespace
 
 int add_term(int sign, int power, int count, const int32_t* admittance_edges, TermStore& store,
@@ -173,13 +206,17 @@ int add_term(int sign, int power, int count, const int32_t* admittance_edges, Te
   if (context.test_bitmap & kBitNoStore) return 0;
 
   int32_t exponents[kCoefficientEntry] = {};
-  const int length = context.exponent_length < 0 ? 0
-                     : context.exponent_length > kCoefficientEntry ? kCoefficientEntry
-                                                                  : context.exponent_length;
+  const int length = exponent_length_of(context);
   for (int k = 0; k < count; ++k) {
     const int32_t name = context.dbranchmap[admittance_edges[k]];
     if (name < 0 || name >= length) return 1;
     ++exponents[name];
+  }
+
+  TermIndex* index = context.index;
+  if (index != nullptr && index->in_use()) {
+    return add_indexed_term(sign, power, count, admittance_edges, exponents, length, store,
+                            context, *index);
   }
 
   const int n = store.bucket_count[power];
@@ -200,12 +237,7 @@ int add_term(int sign, int power, int count, const int32_t* admittance_edges, Te
     int i = 0;
     while (i < length && row[i] == exponents[i]) ++i;
     if (i == length) {
-      int32_t& coefficient = row[kCoefficientEntry];
-      if ((sign > 0 && coefficient > INT32_MAX - sign) ||
-          (sign < 0 && coefficient < INT32_MIN - sign)) {
-        return 1;
-      }
-      coefficient += sign;
+      if (add_to_coefficient(row[kCoefficientEntry], sign) != 0) return 1;
       position = -1;
     } else if (row[i] < exponents[i]) {
       hi = mid - 1;
