@@ -125,9 +125,9 @@ int grow_terms(TermStore& store, const TermContext& context) {
 
   if (termlist_capacity != termvalue_capacity) return 1;
   store.term_capacity = termlist_capacity;
-  std::memset(term_row(store, old_capacity), 0,
-              sizeof(int32_t) * kTermRowInts *
-                  static_cast<std::size_t>(store.term_capacity - old_capacity));
+  // New termlist rows are left as obtained: a row is written whole when its
+  // term is created, and nothing reads rows beyond terms_used. Leaving them
+  // untouched spares a large store the page faults of clearing them.
   for (int i = old_capacity; i < store.term_capacity; ++i) store.termvalue[i] = 0.0;
   return 0;
 }
@@ -142,9 +142,8 @@ int grow_poly(TermStore& store, const TermContext& context) {
     return 1;
   }
   store.poly = static_cast<int32_t*>(poly);
+  // New rows stay as obtained: no column is read beyond its bucket count.
   store.poly_capacity = capacity;
-  std::memset(&poly_entry(store, old_capacity, 0), 0,
-              sizeof(int32_t) * kPowerBuckets * static_cast<std::size_t>(capacity - old_capacity));
   return 0;
 }
 
