@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/param_table.h"
 #include "input/netlist_reader.h"
 #include "input/network_tables.h"
 #include "support/memory_streams.h"
@@ -211,6 +213,34 @@ TEST(Driver, FailedFunctionIsRequestedAgainAndItsRowsAreSkipped) {
                                  " F( 3, 4; 1, 2) for Y0 normalization",
                                  " F( 3, 4; 3, 4) for Y0 normalization",
                              }));
+}
+
+// A topological function serves several parameters; each printed function
+// must be what the parameter prints when it is selected alone, whichever row
+// uses the function last.
+TEST(Driver, EveryFunctionPrintsAsWhenSelectedAlone) {
+  const std::string network =
+      "r1 1 2 c1 2 0 l1 2 3 gm1 3 0 1 0 x g2 3 4 U1 4 0 3 0 r2 4 0 "
+      "f 1 0 4 0 n 1 ";
+  auto functions = [](const std::string& output) {
+    std::vector<std::string> blocks;
+    for (size_t at = output.find(" Function:"); at != std::string::npos;) {
+      const size_t next = output.find(" Function:", at + 1);
+      const size_t end = std::min(next, output.find("\ninput data:", at));
+      blocks.push_back(output.substr(at, end - at));
+      at = next;
+    }
+    return blocks;
+  };
+  const std::vector<std::string> all = functions(kavrel_test::run_kavrel_on(network + "e\n"));
+  ASSERT_EQ(all.size(), 32u);
+  for (int r = 0; r < kavrel::kParamRows; ++r) {
+    const std::string alone = kavrel_test::run_kavrel_on(
+        network + "p " + kavrel::param_names[r] + " e\n");
+    const std::vector<std::string> printed = functions(alone);
+    ASSERT_EQ(printed.size(), 1u) << kavrel::param_names[r];
+    EXPECT_EQ(printed[0], all[static_cast<size_t>(r)]) << kavrel::param_names[r];
+  }
 }
 
 }  // namespace

@@ -128,7 +128,7 @@ struct Stores {
   }
 };
 
-inline std::string print_function(NetworkTables& net, const Stores& stores, int sign,
+inline std::string print_function(NetworkTables& net, Stores& stores, int sign,
                                   int num_code, int den_code, int* result = nullptr) {
   Capture capture;
   const int status = kavrel::print_tree_buf(net, stores.all, capture.out, sign, num_code, den_code);

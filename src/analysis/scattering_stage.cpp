@@ -2,6 +2,7 @@
 
 #include "analysis/conjugation.h"
 #include "analysis/param_table.h"
+#include "analysis/printing_visit.h"
 #include "analysis/scattering_embedding.h"
 #include "output/assembly.h"
 #include "trees/topofun.h"
@@ -59,19 +60,18 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
       request(net, stores, out, row.num_topofun);
   }
 
+  const LastUses uses = last_uses(net, stores, true);
   for (int r = 0; r < kParamRows; ++r) {
     const ParamRow& row = param_table[r];
     stores.function_counter = row.param_code;
-    if (!net.param_selected[r] || !is_scattering_row(row) ||
-        !stores.topofun_evaluated[row.num_topofun] || !stores.topofun_evaluated[row.den_topofun]) {
-      continue;
-    }
+    if (!prints_row(net, stores, r, true)) continue;
     std::fprintf(out, " Function:\n %s( %d, %d; %d, %d) for %s normalization\n", row.param_letter,
                  port_labels[row.first_port_pos], port_labels[row.first_port_neg],
                  port_labels[row.second_port_pos], port_labels[row.second_port_neg],
                  normalization_name(net.norm_mode));
     print_tree_buf(net, stores, out, row.sign * conjugation_sign, row.num_topofun,
-                   row.den_topofun);
+                   row.den_topofun, uses.row[row.num_topofun] == r,
+                   uses.row[row.den_topofun] == r);
   }
   release_term_stores(stores);
 }

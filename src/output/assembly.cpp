@@ -1,5 +1,6 @@
 #include "output/assembly.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -20,6 +21,24 @@ void trace(const NetworkTables& net, FILE* out, const char* line) {
 // At least one element, so that an empty store still yields a distinct block.
 void* obtain(std::size_t elements, std::size_t element_size) {
   return store_malloc((elements > 0 ? elements : 1) * element_size);
+}
+
+void negate_coefficients(TermStore& store, int used_terms) {
+  for (int row = 0; row < used_terms; ++row) {
+    int32_t& coefficient = term_row(store, row)[kCoefficientEntry];
+    // -2147483648 has no negation; it stays and is refused by correctunits.
+    if (coefficient != INT32_MIN) coefficient = -coefficient;
+  }
+}
+
+int take_or_copy(int sign, TermStore& destination, TermStore& source, bool last_use, FILE* out) {
+  if (!last_use) return copy_term_store(sign, destination, source, out);
+  destination = source;
+  source = TermStore{};
+  if (sign < 0) {
+    negate_coefficients(destination, std::min(destination.terms_used, destination.term_capacity));
+  }
+  return 0;
 }
 
 void release_copies(TermStore& numerator_terms, TermStore& denominator_terms) {
@@ -71,13 +90,7 @@ int copy_term_store(int sign, TermStore& destination, const TermStore& source, F
                 static_cast<std::size_t>(used_terms) * sizeof(double));
   }
 
-  if (sign < 0) {
-    for (int row = 0; row < used_terms; ++row) {
-      int32_t& coefficient = term_row(destination, row)[kCoefficientEntry];
-      // -2147483648 has no negation; it stays and is refused by correctunits.
-      if (coefficient != INT32_MIN) coefficient = -coefficient;
-    }
-  }
+  if (sign < 0) negate_coefficients(destination, used_terms);
 
   destination.poly_capacity = source.poly_capacity;
   destination.term_capacity = source.term_capacity;
@@ -86,8 +99,9 @@ int copy_term_store(int sign, TermStore& destination, const TermStore& source, F
   return 0;
 }
 
-int print_tree_buf(NetworkTables& net, const TopofunStores& stores, FILE* out, int sign,
-                   int num_topofun, int den_topofun) {
+int print_tree_buf(NetworkTables& net, TopofunStores& stores, FILE* out, int sign,
+                   int num_topofun, int den_topofun, bool numerator_last_use,
+                   bool denominator_last_use) {
   if (num_topofun < 0 || num_topofun >= kTopofunCount || den_topofun < 0 ||
       den_topofun >= kTopofunCount) {
     return 1;
@@ -104,12 +118,15 @@ int print_tree_buf(NetworkTables& net, const TopofunStores& stores, FILE* out, i
   TermStore numerator_terms;
   TermStore denominator_terms;
   trace(net, out, "copy numerator called\n");
-  if (copy_term_store(sign, numerator_terms, stores.stores[num_topofun], out) != 0) {
+  const bool distinct = num_topofun != den_topofun;
+  if (take_or_copy(sign, numerator_terms, stores.stores[num_topofun],
+                   distinct && numerator_last_use, out) != 0) {
     release_copies(numerator_terms, denominator_terms);
     return 1;
   }
   trace(net, out, "copy denominator called\n");
-  if (copy_term_store(1, denominator_terms, stores.stores[den_topofun], out) != 0) {
+  if (take_or_copy(1, denominator_terms, stores.stores[den_topofun],
+                   distinct && denominator_last_use, out) != 0) {
     release_copies(numerator_terms, denominator_terms);
     return 1;
   }

@@ -8,9 +8,13 @@
 namespace kavrel {
 
 // Prints one two-port parameter from two evaluated topological functions:
-// 0 when printed, 1 when it failed for want of memory.
-int print_tree_buf(NetworkTables& net, const TopofunStores& stores, FILE* out, int sign,
-                   int num_topofun, int den_topofun);
+// 0 when printed, 1 when it failed for want of memory. A function marked as
+// at its last use is taken over as the working store instead of copied (the
+// store is left empty): the copy of a large function costs as much as its
+// evaluation.
+int print_tree_buf(NetworkTables& net, TopofunStores& stores, FILE* out, int sign,
+                   int num_topofun, int den_topofun, bool numerator_last_use = false,
+                   bool denominator_last_use = false);
 
 // Makes destination (empty on entry) an exact working copy of source with the
 // source's capacities; a negative sign negates every coefficient. 1 when an
