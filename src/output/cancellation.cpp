@@ -6,6 +6,8 @@
 #include <new>
 #include <vector>
 
+#include "output/row_scan.h"
+
 namespace kavrel {
 
 namespace {
@@ -191,6 +193,21 @@ void merge_bucket(const SymbolicNames& symbolic, TermStore& store, int power,
   store.bucket_count[power] = merged;
 }
 
+// Lowers the common factors to what a term with a nonzero coefficient has.
+void take_common_factors(CancellationState& state, const int32_t* term) {
+  const int32_t coefficient = term[kCoefficientEntry];
+  for (int k = 0; k < kNameSlots; ++k) {
+    if (term[k] < state.min_exponent[k]) state.min_exponent[k] = term[k];
+  }
+  if (coefficient > 0) state.common_sign = 1;
+  const int32_t magnitude = coefficient < 0 ? -coefficient : coefficient;
+  if (state.common_gcd > 0 && state.common_gcd != magnitude) {
+    state.common_gcd = greatest_common_divisor(state.common_gcd, magnitude);
+  } else {
+    state.common_gcd = magnitude;
+  }
+}
+
 }  // namespace
 
 void combineinit(CancellationState& state) {
@@ -201,23 +218,24 @@ void combineinit(CancellationState& state) {
 }
 
 void makecancellationlist(CancellationState& state, const TermStore& store) {
+  // The common factors do not depend on the order of the terms.
+  const RowPowers powers(store);
+  if (powers.usable()) {
+    for (int row = 0; row < powers.rows(); ++row) {
+      const int power = powers.lowest_power(row);
+      const int32_t* term = term_row(store, row);
+      if (power < 0 || term[kCoefficientEntry] == 0) continue;
+      if (power < state.min_power) state.min_power = power;
+      take_common_factors(state, term);
+    }
+    return;
+  }
   for (int p = 0; p < kPowerBuckets; ++p) {
     if (!bucket_has_nonzero_term(store, p)) continue;
     if (p < state.min_power) state.min_power = p;
     for (int position = 0; position < store.bucket_count[p]; ++position) {
       const int32_t* term = term_row(store, poly_entry(store, position, p));
-      const int32_t coefficient = term[kCoefficientEntry];
-      if (coefficient == 0) continue;
-      for (int k = 0; k < kNameSlots; ++k) {
-        if (term[k] < state.min_exponent[k]) state.min_exponent[k] = term[k];
-      }
-      if (coefficient > 0) state.common_sign = 1;
-      const int32_t magnitude = coefficient < 0 ? -coefficient : coefficient;
-      if (state.common_gcd > 0 && state.common_gcd != magnitude) {
-        state.common_gcd = greatest_common_divisor(state.common_gcd, magnitude);
-      } else {
-        state.common_gcd = magnitude;
-      }
+      if (term[kCoefficientEntry] != 0) take_common_factors(state, term);
     }
   }
 }

@@ -5,6 +5,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "output/row_scan.h"
+
 namespace kavrel {
 
 namespace {
@@ -284,15 +286,24 @@ void trace(const NetworkTables& net, FILE* out, const char* line) {
 void eval_branchtag(NetworkTables& net, const TermStore& store) {
   int count = net.impedance_count;
   if (count > kNameSlots) count = kNameSlots;
+  auto raise_factors = [&](const int32_t* term) {
+    if (term[kCoefficientEntry] == 0) return;
+    for (int i = 0; i < count; ++i) {
+      const int k = net.impedance_list[i];
+      if (k < 0 || k >= kNameSlots) continue;
+      if (term[k] > net.ohm_unit_factors[k]) net.ohm_unit_factors[k] = term[k];
+    }
+  };
+  const RowPowers powers(store);
+  if (powers.usable()) {
+    for (int row = 0; row < powers.rows(); ++row) {
+      if (powers.lowest_power(row) >= 0) raise_factors(term_row(store, row));
+    }
+    return;
+  }
   for (int p = 0; p < kPowerBuckets; ++p) {
     for (int position = 0; position < store.bucket_count[p]; ++position) {
-      const int32_t* term = term_row(store, poly_entry(store, position, p));
-      if (term[kCoefficientEntry] == 0) continue;
-      for (int i = 0; i < count; ++i) {
-        const int k = net.impedance_list[i];
-        if (k < 0 || k >= kNameSlots) continue;
-        if (term[k] > net.ohm_unit_factors[k]) net.ohm_unit_factors[k] = term[k];
-      }
+      raise_factors(term_row(store, poly_entry(store, position, p)));
     }
   }
 }

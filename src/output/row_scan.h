@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "trees/term_store.h"
+
+namespace kavrel {
+
+// For each termlist row, the lowest power whose column references it (-1 for
+// none). Aggregates that do not depend on the order of the terms can then read
+// the rows in memory order instead of column order, which on a large store
+// turns a cache and TLB miss per term into a sequential scan.
+class RowPowers {
+ public:
+  explicit RowPowers(const TermStore& store);
+  // False when the table could not be obtained or a column names a row
+  // outside the store: callers then walk the columns as they stand.
+  bool usable() const { return lowest_ != nullptr; }
+  int rows() const { return rows_; }
+  int lowest_power(int row) const { return lowest_[row]; }
+
+ private:
+  std::unique_ptr<int8_t[]> lowest_;
+  int rows_ = 0;
+};
+
+}  // namespace kavrel
