@@ -222,7 +222,7 @@ void makecancellationlist(CancellationState& state, const TermStore& store) {
   const RowPowers powers(store);
   if (powers.usable()) {
     for (int row = 0; row < powers.rows(); ++row) {
-      const int power = powers.lowest_power(row);
+      const int power = powers.power_of(row);
       const int32_t* term = term_row(store, row);
       if (power < 0 || term[kCoefficientEntry] == 0) continue;
       if (power < state.min_power) state.min_power = power;
@@ -246,11 +246,23 @@ int evaluateliterals(CancellationState& state, const NetworkTables& net, TermSto
   if (net.test_bitmap & kBitCommonFactors) print_common_factors(state, net, out);
 
   const ChangedNames changed = changed_names(state, net);
-  for (int p = 0; p < kPowerBuckets; ++p) {
-    if (!bucket_has_nonzero_term(store, p)) continue;
-    for (int position = 0; position < store.bucket_count[p]; ++position) {
-      const int row = poly_entry(store, position, p);
+  bool evaluated[kPowerBuckets];
+  for (int p = 0; p < kPowerBuckets; ++p) evaluated[p] = bucket_has_nonzero_term(store, p);
+  // Each term is evaluated on its own, so memory order serves as well.
+  const RowPowers powers(store);
+  if (powers.usable()) {
+    for (int row = 0; row < powers.rows(); ++row) {
+      const int power = powers.power_of(row);
+      if (power < 0 || !evaluated[power]) continue;
       evaluate_term(state, net, changed, term_row(store, row), store.termvalue[row]);
+    }
+  } else {
+    for (int p = 0; p < kPowerBuckets; ++p) {
+      if (!evaluated[p]) continue;
+      for (int position = 0; position < store.bucket_count[p]; ++position) {
+        const int row = poly_entry(store, position, p);
+        evaluate_term(state, net, changed, term_row(store, row), store.termvalue[row]);
+      }
     }
   }
 

@@ -297,7 +297,7 @@ void eval_branchtag(NetworkTables& net, const TermStore& store) {
   const RowPowers powers(store);
   if (powers.usable()) {
     for (int row = 0; row < powers.rows(); ++row) {
-      if (powers.lowest_power(row) >= 0) raise_factors(term_row(store, row));
+      if (powers.power_of(row) >= 0) raise_factors(term_row(store, row));
     }
     return;
   }

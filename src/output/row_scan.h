@@ -7,21 +7,21 @@
 
 namespace kavrel {
 
-// For each termlist row, the lowest power whose column references it (-1 for
-// none). Aggregates that do not depend on the order of the terms can then read
+// For each termlist row, the power whose column references it (-1 for none). Aggregates that do not depend on the order of the terms can then read
 // the rows in memory order instead of column order, which on a large store
 // turns a cache and TLB miss per term into a sequential scan.
 class RowPowers {
  public:
   explicit RowPowers(const TermStore& store);
-  // False when the table could not be obtained or a column names a row
-  // outside the store: callers then walk the columns as they stand.
-  bool usable() const { return lowest_ != nullptr; }
+  // False when the table could not be obtained, or a column names a row
+  // outside the store or one that another entry names too: callers then walk
+  // the columns as they stand.
+  bool usable() const { return power_of_row_ != nullptr; }
   int rows() const { return rows_; }
-  int lowest_power(int row) const { return lowest_[row]; }
+  int power_of(int row) const { return power_of_row_[row]; }
 
  private:
-  std::unique_ptr<int8_t[]> lowest_;
+  std::unique_ptr<int8_t[]> power_of_row_;
   int rows_ = 0;
 };
 
