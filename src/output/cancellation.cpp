@@ -39,12 +39,7 @@ void print_common_factors(const CancellationState& state, const NetworkTables& n
   // value and name no factor.
   if (state.min_power != kNoCommonFactor) {
     for (int k = 0; k < kNameSlots; ++k) {
-      const int32_t exponent = state.min_exponent[k];
-      if (exponent >= 2) {
-        std::fprintf(out, " %.12s^%-2d", net.branch_name_list[k], exponent);
-      } else if (exponent == 1) {
-        std::fprintf(out, " %.12s   ", net.branch_name_list[k]);
-      }
+      print_symbol_power(out, net.branch_name_list[k], state.min_exponent[k]);
     }
   }
   std::fprintf(out, "\n");
@@ -209,6 +204,14 @@ void take_common_factors(CancellationState& state, const int32_t* term) {
 }
 
 }  // namespace
+
+void print_symbol_power(FILE* out, const char* name, int32_t exponent) {
+  if (exponent >= 2) {
+    std::fprintf(out, " %.12s^%-2d", name, exponent);
+  } else if (exponent == 1) {
+    std::fprintf(out, " %.12s   ", name);
+  }
+}
 
 void combineinit(CancellationState& state) {
   for (int32_t& exponent : state.min_exponent) exponent = kNoCommonFactor;

@@ -20,6 +20,10 @@ struct CancellationState {
   int32_t min_exponent[kNameSlots];
 };
 
+// Prints " name^e" (the exponent left-justified in two places) for an
+// exponent of 2 or more, " name   " for 1, nothing otherwise.
+void print_symbol_power(FILE* out, const char* name, int32_t exponent);
+
 void combineinit(CancellationState& state);
 
 // Coefficients must lie within -2147483647..2147483647 (correctunits

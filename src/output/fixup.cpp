@@ -262,12 +262,7 @@ void list_and_drop_ohm_unit_factors(NetworkTables& net, FILE* out) {
   int last_name = net.passive_snapshot + net.active_edge_count;
   if (last_name > kNameSlots - 1) last_name = kNameSlots - 1;
   for (int i = 1; i <= last_name; ++i) {
-    const int32_t factor = net.ohm_unit_factors[i];
-    if (factor >= 2) {
-      std::fprintf(out, " %.12s^%-2d", net.branch_name_list[i], factor);
-    } else if (factor == 1) {
-      std::fprintf(out, " %.12s   ", net.branch_name_list[i]);
-    }
+    print_symbol_power(out, net.branch_name_list[i], net.ohm_unit_factors[i]);
   }
   std::fprintf(out, "\n");
   // Every factor goes, so that the function really is printed uncorrected.
