@@ -73,7 +73,7 @@ TEST_F(DividerFunction, EvaluatedStoresAreOnlyRead) {
   EXPECT_EQ(print_function(*net, stores, 1, 1, 2), kDividerNormal);
   const TermStore& denominator = stores.all.stores[2];
   for (int row = 0; row < denominator.terms_used; ++row) {
-    EXPECT_EQ(kavrel::term_row(denominator, row)[kavrel::kCorrectedFlagEntry], 0);
+    EXPECT_EQ(kavrel::term_corrected_flag(denominator, row), 0);
     EXPECT_EQ(denominator.termvalue[row], 0.0);
   }
   EXPECT_EQ(denominator.bucket_count[0], 2);
@@ -161,7 +161,73 @@ TEST(Assembly, NegativeSignNegatesOnlyTheNumerator) {
             "\n Denominator:\n"
             "\n + s^0  (\n         1 g2   \n        )\n"
             "\n End:\n\n");
-  EXPECT_EQ(kavrel::term_row(stores.all.stores[1], 0)[kavrel::kCoefficientEntry], 2);
+  EXPECT_EQ(kavrel::term_coefficient(stores.all.stores[1], 0), 2);
+}
+
+// Rows as narrow as the network's names, whether the stores are copied or
+// taken over, and whatever mix of widths numerator and denominator have.
+TEST_F(DividerFunction, RowWidthDoesNotChangeThePrintedFunction) {
+  const int own_names = net->branch_name_count + 1;
+  const int widths[][2] = {{own_names, own_names}, {own_names, 40}, {40, own_names}};
+  for (const auto& width : widths) {
+    for (const bool last_uses : {false, true}) {
+      Stores narrow;
+      narrow.set(1, {{0, 1, {{r1, 1}}}}, 16, 8, width[0]);
+      narrow.set(2, {{0, 1, {{r1, 1}}}, {0, 1, {{r2, 1}}}, {1, 1, {{c1, 1}}}}, 16, 8, width[1]);
+      EXPECT_EQ(print_function(*net, narrow, 1, 1, 2, nullptr, last_uses), kDividerNormal)
+          << width[0] << " " << width[1] << " " << last_uses;
+    }
+  }
+}
+
+// G3 / (G1 + G2) where the denominator's rows end before R3 (and G1 / (G1 +
+// G3) where the numerator's do): unit correction still gives every term of
+// the narrower store its factor R3.
+TEST(Assembly, UnitFactorBeyondTheNarrowerRowsReachesEveryTerm) {
+  auto net = make_network();
+  const int r1 = add_name(*net, "R1");
+  const int r2 = add_name(*net, "R2");
+  const int r3 = add_name(*net, "R3");
+  const std::string expected =
+      "\n Numerator:\n"
+      "\n + s^0  (\n         1 R1    R2   \n        )\n"
+      "\n Denominator:\n"
+      "\n + s^0  (\n         1 R1    R3   \n         1 R2    R3   \n        )\n"
+      "\n End:\n\n";
+  for (const bool last_uses : {false, true}) {
+    Stores stores;
+    stores.set(1, {{0, 1, {{r3, 1}}}}, 16, 8, r3 + 1);
+    stores.set(2, {{0, 1, {{r1, 1}}}, {0, 1, {{r2, 1}}}}, 16, 8, r2 + 1);
+    for (int32_t& factor : net->ohm_unit_factors) factor = 0;
+    EXPECT_EQ(print_function(*net, stores, 1, 1, 2, nullptr, last_uses), expected) << last_uses;
+
+    stores.set(1, {{0, 1, {{r1, 1}}}}, 16, 8, r1 + 1);
+    stores.set(2, {{0, 1, {{r1, 1}}}, {0, 1, {{r3, 1}}}}, 16, 8, r3 + 1);
+    for (int32_t& factor : net->ohm_unit_factors) factor = 0;
+    EXPECT_EQ(print_function(*net, stores, 1, 1, 2, nullptr, last_uses),
+              "\n Numerator:\n"
+              "\n + s^0  (\n         1 R3   \n        )\n"
+              "\n Denominator:\n"
+              "\n + s^0  (\n         1 R1   \n         1 R3   \n        )\n"
+              "\n End:\n\n")
+        << last_uses;
+  }
+}
+
+// A unit factor left by an earlier function, at a name beyond both stores'
+// rows, multiplies every term and then cancels as a common factor.
+TEST_F(DividerFunction, EarlierUnitFactorBeyondBothStoresCancels) {
+  const int r3 = add_name(*net, "R3");
+  net->ohm_unit_factors[r3] = 2;
+  Stores narrow;
+  narrow.set(1, {{0, 1, {{r1, 1}}}}, 16, 8, r3);
+  narrow.set(2, {{0, 1, {{r1, 1}}}, {0, 1, {{r2, 1}}}, {1, 1, {{c1, 1}}}}, 16, 8, r3);
+  net->test_bitmap = kavrel::kBitCommonFactors;
+  const std::string text = print_function(*net, narrow, 1, 1, 2, nullptr, true);
+  EXPECT_NE(text.find("common factors to cancel in all terms of both num and denom:\n+1  R3^2 \n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find(kDividerNormal), std::string::npos) << text;
 }
 
 }  // namespace

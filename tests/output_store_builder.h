@@ -58,11 +58,13 @@ inline std::unique_ptr<NetworkTables> make_network() {
 
 // Files the terms as the term store does: each bucket in descending order of
 // the exponent vectors.
+// Rows hold name_slots exponents (the widest rows by default).
 inline TermStore build_store(const std::vector<Term>& terms, int term_capacity = 16,
-                             int poly_capacity = 8) {
+                             int poly_capacity = 8, int name_slots = kavrel::kCoefficientEntry) {
   TermStore store;
+  store.name_slots = name_slots;
   store.termlist = static_cast<int32_t*>(
-      kavrel::store_calloc(static_cast<std::size_t>(term_capacity) * kavrel::kTermRowInts,
+      kavrel::store_calloc(static_cast<std::size_t>(term_capacity) * store.row_ints(),
                            sizeof(int32_t)));
   store.termvalue = static_cast<double*>(
       kavrel::store_calloc(static_cast<std::size_t>(term_capacity), sizeof(double)));
@@ -73,8 +75,14 @@ inline TermStore build_store(const std::vector<Term>& terms, int term_capacity =
   for (const Term& term : terms) {
     const int row = store.terms_used++;
     int32_t* entries = kavrel::term_row(store, row);
-    for (const auto& [slot, exponent] : term.exponents) entries[slot] = exponent;
-    entries[kavrel::kCoefficientEntry] = term.coefficient;
+    for (const auto& [slot, exponent] : term.exponents) {
+      if (slot >= name_slots) {
+        ADD_FAILURE() << "build_store: name index beyond the rows";
+        std::abort();
+      }
+      entries[slot] = exponent;
+    }
+    entries[store.coefficient_entry()] = term.coefficient;
     const int p = term.power;
     if (row >= term_capacity || store.bucket_count[p] >= poly_capacity) {
       ADD_FAILURE() << "build_store: capacities too small";
@@ -84,8 +92,8 @@ inline TermStore build_store(const std::vector<Term>& terms, int term_capacity =
     for (; position < store.bucket_count[p]; ++position) {
       const int32_t* other = kavrel::term_row(store, kavrel::poly_entry(store, position, p));
       int k = 0;
-      while (k < kavrel::kCoefficientEntry && other[k] == entries[k]) ++k;
-      if (k < kavrel::kCoefficientEntry && other[k] < entries[k]) break;
+      while (k < name_slots && other[k] == entries[k]) ++k;
+      if (k < name_slots && other[k] < entries[k]) break;
     }
     for (int r = store.bucket_count[p]; r > position; --r) {
       kavrel::poly_entry(store, r, p) = kavrel::poly_entry(store, r - 1, p);
@@ -118,9 +126,9 @@ struct Stores {
   Stores(const Stores&) = delete;
   Stores& operator=(const Stores&) = delete;
   void set(int code, const std::vector<Term>& terms, int term_capacity = 16,
-           int poly_capacity = 8) {
+           int poly_capacity = 8, int name_slots = kavrel::kCoefficientEntry) {
     kavrel::free_term_store(all.stores[code]);
-    all.stores[code] = build_store(terms, term_capacity, poly_capacity);
+    all.stores[code] = build_store(terms, term_capacity, poly_capacity, name_slots);
     all.topofun_evaluated[code] = 1;
   }
   ~Stores() {
@@ -129,9 +137,11 @@ struct Stores {
 };
 
 inline std::string print_function(NetworkTables& net, Stores& stores, int sign,
-                                  int num_code, int den_code, int* result = nullptr) {
+                                  int num_code, int den_code, int* result = nullptr,
+                                  bool last_uses = false) {
   Capture capture;
-  const int status = kavrel::print_tree_buf(net, stores.all, capture.out, sign, num_code, den_code);
+  const int status = kavrel::print_tree_buf(net, stores.all, capture.out, sign, num_code, den_code,
+                                            last_uses, last_uses);
   if (result != nullptr) *result = status;
   return capture.text();
 }

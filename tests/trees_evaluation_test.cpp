@@ -124,13 +124,13 @@ std::string bucket(const NetworkTables& net, const TermStore& store, int power) 
     const int32_t* row = kavrel::term_row(store, kavrel::poly_entry(store, r, power));
     if (!text.empty()) text += "; ";
     std::string product;
-    for (int i = 0; i < kavrel::kCoefficientEntry; ++i) {
+    for (int i = 0; i < store.name_slots; ++i) {
       if (row[i] == 0) continue;
       if (!product.empty()) product += " ";
       product += net.branch_name_list[i];
       if (row[i] != 1) product += "^" + std::to_string(row[i]);
     }
-    text += product + " (" + std::to_string(row[kavrel::kCoefficientEntry]) + ")";
+    text += product + " (" + std::to_string(row[store.coefficient_entry()]) + ")";
   }
   return text;
 }
@@ -495,6 +495,12 @@ TEST_F(StoresFixture, ResourceBitPrintsCountersAndGrowthLines) {
   EXPECT_EQ(stored, 6765);
 }
 
+// A store's first termlist: rows hold the exponents of the network's names.
+std::size_t first_termlist_bytes(const NetworkTables& net) {
+  const int row_ints = kavrel::name_slots_for(net.branch_name_count + 1) + 2;
+  return sizeof(int32_t) * static_cast<std::size_t>(row_ints) * kavrel::kInitialTermCapacity;
+}
+
 bool fail_above(std::size_t bytes, void* context) {
   return bytes > *static_cast<std::size_t*>(context);
 }
@@ -502,7 +508,7 @@ bool fail_above(std::size_t bytes, void* context) {
 TEST_F(StoresFixture, FailedGrowthReleasesTheStoreWithFourLines) {
   NetBuilder b;
   NetworkTables& net = rc_ladder(b, 10, 0);
-  std::size_t limit = sizeof(int32_t) * kavrel::kTermRowInts * kavrel::kInitialTermCapacity;
+  std::size_t limit = first_termlist_bytes(net);
   kavrel::set_allocation_failure(fail_above, &limit);
   EXPECT_EQ(evaluate(net, stores, 0),
             "insufficient memory for combining admittance terms\n"
@@ -518,7 +524,7 @@ TEST_F(StoresFixture, FailedGrowthReleasesTheStoreWithFourLines) {
 TEST_F(StoresFixture, FailedGrowthTracedUnderTheResourceBit) {
   NetBuilder b;
   NetworkTables& net = rc_ladder(b, 10, 64);
-  std::size_t limit = sizeof(int32_t) * kavrel::kTermRowInts * kavrel::kInitialTermCapacity;
+  std::size_t limit = first_termlist_bytes(net);
   kavrel::set_allocation_failure(fail_above, &limit);
   const std::string out = masked_addresses(evaluate(net, stores, 0));
   const std::string tail =

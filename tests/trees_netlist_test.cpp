@@ -57,13 +57,13 @@ class NetlistTest : public ::testing::Test {
       const int32_t* row = kavrel::term_row(store, kavrel::poly_entry(store, r, power));
       if (!text.empty()) text += "; ";
       std::string product;
-      for (int i = 0; i < kavrel::kCoefficientEntry; ++i) {
+      for (int i = 0; i < store.name_slots; ++i) {
         if (row[i] == 0) continue;
         if (!product.empty()) product += " ";
         product += net_->branch_name_list[i];
         if (row[i] != 1) product += "^" + std::to_string(row[i]);
       }
-      text += product + " (" + std::to_string(row[kavrel::kCoefficientEntry]) + ")";
+      text += product + " (" + std::to_string(row[store.coefficient_entry()]) + ")";
     }
     return text;
   }

@@ -163,9 +163,9 @@ std::pair<double, double> stored_value(const kavrel::TermStore& store, const Ran
   for (int row = 0; row < store.terms_used; ++row) {
     const int32_t* t = kavrel::term_row(store, row);
     double product = 1.0;
-    for (int i = 0; i < kavrel::kCoefficientEntry; ++i) product *= std::pow(r.value[i], t[i]);
-    sum += t[kavrel::kCoefficientEntry] * product;
-    scale += std::abs(t[kavrel::kCoefficientEntry]) * product;
+    for (int i = 0; i < store.name_slots; ++i) product *= std::pow(r.value[i], t[i]);
+    sum += t[store.coefficient_entry()] * product;
+    scale += std::abs(t[store.coefficient_entry()]) * product;
   }
   return {sum, scale};
 }

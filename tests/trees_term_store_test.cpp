@@ -126,7 +126,7 @@ TEST_F(TermStoreTest, ColumnKeepsDescendingVectorsAndCombinesEqualOnes) {
   EXPECT_EQ(store_.bucket_count[3], 5);
   // Rows stay in creation order; the new row's flag is 0.
   EXPECT_EQ(kavrel::term_row(store_, 2)[3], 1);
-  EXPECT_EQ(kavrel::term_row(store_, 2)[kavrel::kCorrectedFlagEntry], 0);
+  EXPECT_EQ(kavrel::term_corrected_flag(store_, 2), 0);
 }
 
 TEST_F(TermStoreTest, EdgesOfOneSymbolRaiseOneExponent) {

@@ -25,14 +25,19 @@ void* obtain(std::size_t elements, std::size_t element_size) {
 
 void negate_coefficients(TermStore& store, int used_terms) {
   for (int row = 0; row < used_terms; ++row) {
-    int32_t& coefficient = term_row(store, row)[kCoefficientEntry];
+    int32_t& coefficient = term_coefficient(store, row);
     // -2147483648 has no negation; it stays and is refused by correctunits.
     if (coefficient != INT32_MIN) coefficient = -coefficient;
   }
 }
 
-int take_or_copy(int sign, TermStore& destination, TermStore& source, bool last_use, FILE* out) {
-  if (!last_use) return copy_term_store(sign, destination, source, out);
+int take_or_copy(int sign, TermStore& destination, TermStore& source, bool last_use,
+                 int name_slots, FILE* out) {
+  if (!last_use || source.name_slots != name_slots) {
+    const int failed = copy_term_store(sign, destination, source, out, name_slots);
+    if (failed == 0 && last_use) free_term_store(source);
+    return failed;
+  }
   destination = source;
   source = TermStore{};
   if (sign < 0) {
@@ -46,14 +51,49 @@ void release_copies(TermStore& numerator_terms, TermStore& denominator_terms) {
   free_term_store(denominator_terms);
 }
 
+// Numerator and denominator are worked on with rows of one width, wide enough
+// for every unit factor found so far: unit correction writes the exponent of
+// each name with a factor into every term.
+int working_name_slots(const NetworkTables& net, const TermStore& numerator,
+                       const TermStore& denominator) {
+  int slots = std::max(numerator.name_slots, denominator.name_slots);
+  for (int k = kNameSlots - 1; k >= slots; --k) {
+    if (net.ohm_unit_factors[k] != 0) {
+      slots = k + 1;
+      break;
+    }
+  }
+  return name_slots_for(slots);
+}
+
+void copy_rows(TermStore& destination, const TermStore& source, int rows) {
+  if (rows <= 0) return;
+  if (destination.name_slots == source.name_slots) {
+    std::memcpy(destination.termlist, source.termlist,
+                static_cast<std::size_t>(rows) * source.row_ints() * sizeof(int32_t));
+    return;
+  }
+  for (int row = 0; row < rows; ++row) {
+    const int32_t* from = term_row(source, row);
+    int32_t* to = term_row(destination, row);
+    std::memcpy(to, from, static_cast<std::size_t>(source.name_slots) * sizeof(int32_t));
+    std::fill(to + source.name_slots, to + destination.name_slots, 0);
+    to[destination.coefficient_entry()] = from[source.coefficient_entry()];
+    to[destination.corrected_flag_entry()] = from[source.corrected_flag_entry()];
+  }
+}
+
 }  // namespace
 
-int copy_term_store(int sign, TermStore& destination, const TermStore& source, FILE* out) {
+int copy_term_store(int sign, TermStore& destination, const TermStore& source, FILE* out,
+                    int name_slots) {
   const std::size_t term_rows = source.term_capacity > 0 ? source.term_capacity : 0;
   const std::size_t poly_rows = source.poly_capacity > 0 ? source.poly_capacity : 0;
 
+  destination.name_slots =
+      name_slots < source.name_slots ? source.name_slots : name_slots_for(name_slots);
   destination.termlist =
-      static_cast<int32_t*>(obtain(term_rows, sizeof(int32_t) * kTermRowInts));
+      static_cast<int32_t*>(obtain(term_rows, sizeof(int32_t) * destination.row_ints()));
   if (destination.termlist == nullptr) {
     std::fprintf(out, "can't allocate space for termlist\n");
     return 1;
@@ -83,9 +123,8 @@ int copy_term_store(int sign, TermStore& destination, const TermStore& source, F
     std::memcpy(destination.poly, source.poly,
                 static_cast<std::size_t>(used_poly_rows) * kPowerBuckets * sizeof(int32_t));
   }
+  copy_rows(destination, source, used_terms);
   if (used_terms > 0) {
-    std::memcpy(destination.termlist, source.termlist,
-                static_cast<std::size_t>(used_terms) * kTermRowInts * sizeof(int32_t));
     std::memcpy(destination.termvalue, source.termvalue,
                 static_cast<std::size_t>(used_terms) * sizeof(double));
   }
@@ -119,14 +158,16 @@ int print_tree_buf(NetworkTables& net, TopofunStores& stores, FILE* out, int sig
   TermStore denominator_terms;
   trace(net, out, "copy numerator called\n");
   const bool distinct = num_topofun != den_topofun;
+  const int name_slots =
+      working_name_slots(net, stores.stores[num_topofun], stores.stores[den_topofun]);
   if (take_or_copy(sign, numerator_terms, stores.stores[num_topofun],
-                   distinct && numerator_last_use, out) != 0) {
+                   distinct && numerator_last_use, name_slots, out) != 0) {
     release_copies(numerator_terms, denominator_terms);
     return 1;
   }
   trace(net, out, "copy denominator called\n");
   if (take_or_copy(1, denominator_terms, stores.stores[den_topofun],
-                   distinct && denominator_last_use, out) != 0) {
+                   distinct && denominator_last_use, name_slots, out) != 0) {
     release_copies(numerator_terms, denominator_terms);
     return 1;
   }

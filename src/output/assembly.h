@@ -17,9 +17,11 @@ int print_tree_buf(NetworkTables& net, TopofunStores& stores, FILE* out, int sig
                    bool denominator_last_use = false);
 
 // Makes destination (empty on entry) an exact working copy of source with the
-// source's capacities; a negative sign negates every coefficient. 1 when an
-// array could not be obtained (message printed); whatever was obtained stays
-// in destination for free_term_store.
-int copy_term_store(int sign, TermStore& destination, const TermStore& source, FILE* out);
+// source's capacities; a negative sign negates every coefficient. The copy's
+// rows hold `name_slots` exponents (the source's own when negative; never
+// fewer than the source's). 1 when an array could not be obtained (message
+// printed); whatever was obtained stays in destination for free_term_store.
+int copy_term_store(int sign, TermStore& destination, const TermStore& source, FILE* out,
+                    int name_slots = -1);
 
 }  // namespace kavrel

@@ -14,7 +14,7 @@ namespace {
 
 bool bucket_has_nonzero_term(const TermStore& store, int power) {
   for (int position = 0; position < store.bucket_count[power]; ++position) {
-    if (term_row(store, poly_entry(store, position, power))[kCoefficientEntry] != 0) return true;
+    if (term_coefficient(store, poly_entry(store, position, power)) != 0) return true;
   }
   return false;
 }
@@ -52,18 +52,21 @@ struct ChangedNames {
   int count = 0;
 };
 
-ChangedNames changed_names(const CancellationState& state, const NetworkTables& net) {
+// Names beyond the rows have exponent 0 in every term and a minimum of 0:
+// nothing changes there.
+ChangedNames changed_names(const CancellationState& state, const NetworkTables& net,
+                           const TermStore& store) {
   ChangedNames changed;
-  for (int k = 0; k < kNameSlots; ++k) {
+  for (int k = 0; k < store.name_slots; ++k) {
     if (state.min_exponent[k] != 0 || has_numeric_value(net, k)) changed.names[changed.count++] = k;
   }
   return changed;
 }
 
 void evaluate_term(const CancellationState& state, const NetworkTables& net,
-                   const ChangedNames& changed, int32_t* term, double& value) {
-  const int64_t signed_coefficient =
-      static_cast<int64_t>(term[kCoefficientEntry]) * state.common_sign;
+                   const ChangedNames& changed, int32_t* term, int32_t coefficient,
+                   double& value) {
+  const int64_t signed_coefficient = static_cast<int64_t>(coefficient) * state.common_sign;
   value = static_cast<double>(signed_coefficient / state.common_gcd);
   for (int i = 0; i < changed.count; ++i) {
     const int k = changed.names[i];
@@ -89,9 +92,9 @@ struct SymbolicNames {
   int count = 0;
 };
 
-SymbolicNames symbolic_names(const NetworkTables& net) {
+SymbolicNames symbolic_names(const NetworkTables& net, const TermStore& store) {
   SymbolicNames symbolic;
-  for (int k = 0; k < kNameSlots; ++k) {
+  for (int k = 0; k < store.name_slots; ++k) {
     if (!has_numeric_value(net, k)) symbolic.names[symbolic.count++] = k;
   }
   return symbolic;
@@ -113,15 +116,16 @@ std::size_t build_sort_keys(const SymbolicNames& symbolic, const TermStore& stor
                             MergeScratch& scratch) {
   const std::size_t count = scratch.rows.size();
   // Over all name indices, so that the loop runs over whole rows.
+  const int slots = store.name_slots;
   int32_t lowest[kNameSlots];
   int32_t highest[kNameSlots];
-  for (int k = 0; k < kNameSlots; ++k) {
+  for (int k = 0; k < slots; ++k) {
     lowest[k] = INT32_MAX;
     highest[k] = INT32_MIN;
   }
   for (const int row : scratch.rows) {
     const int32_t* term = term_row(store, row);
-    for (int k = 0; k < kNameSlots; ++k) {
+    for (int k = 0; k < slots; ++k) {
       lowest[k] = std::min(lowest[k], term[k]);
       highest[k] = std::max(highest[k], term[k]);
     }
@@ -189,9 +193,9 @@ void merge_bucket(const SymbolicNames& symbolic, TermStore& store, int power,
 }
 
 // Lowers the common factors to what a term with a nonzero coefficient has.
-void take_common_factors(CancellationState& state, const int32_t* term) {
-  const int32_t coefficient = term[kCoefficientEntry];
-  for (int k = 0; k < kNameSlots; ++k) {
+void take_common_factors(CancellationState& state, const int32_t* term, int name_slots) {
+  const int32_t coefficient = term[name_slots];
+  for (int k = 0; k < name_slots; ++k) {
     if (term[k] < state.min_exponent[k]) state.min_exponent[k] = term[k];
   }
   if (coefficient > 0) state.common_sign = 1;
@@ -221,25 +225,34 @@ void combineinit(CancellationState& state) {
 }
 
 void makecancellationlist(CancellationState& state, const TermStore& store) {
+  const int slots = store.name_slots;
+  bool nonzero_term_seen = false;
   // The common factors do not depend on the order of the terms.
   const RowPowers powers(store);
   if (powers.usable()) {
     for (int row = 0; row < powers.rows(); ++row) {
       const int power = powers.power_of(row);
       const int32_t* term = term_row(store, row);
-      if (power < 0 || term[kCoefficientEntry] == 0) continue;
+      if (power < 0 || term[slots] == 0) continue;
       if (power < state.min_power) state.min_power = power;
-      take_common_factors(state, term);
+      take_common_factors(state, term, slots);
+      nonzero_term_seen = true;
     }
-    return;
+  } else {
+    for (int p = 0; p < kPowerBuckets; ++p) {
+      if (!bucket_has_nonzero_term(store, p)) continue;
+      if (p < state.min_power) state.min_power = p;
+      for (int position = 0; position < store.bucket_count[p]; ++position) {
+        const int32_t* term = term_row(store, poly_entry(store, position, p));
+        if (term[slots] == 0) continue;
+        take_common_factors(state, term, slots);
+        nonzero_term_seen = true;
+      }
+    }
   }
-  for (int p = 0; p < kPowerBuckets; ++p) {
-    if (!bucket_has_nonzero_term(store, p)) continue;
-    if (p < state.min_power) state.min_power = p;
-    for (int position = 0; position < store.bucket_count[p]; ++position) {
-      const int32_t* term = term_row(store, poly_entry(store, position, p));
-      if (term[kCoefficientEntry] != 0) take_common_factors(state, term);
-    }
+  // The names beyond the rows have exponent 0 in each of those terms.
+  if (nonzero_term_seen) {
+    for (int k = slots; k < kNameSlots; ++k) state.min_exponent[k] = std::min(state.min_exponent[k], 0);
   }
 }
 
@@ -248,7 +261,7 @@ int evaluateliterals(CancellationState& state, const NetworkTables& net, TermSto
   if (state.common_gcd == 0) state.common_gcd = 1;
   if (net.test_bitmap & kBitCommonFactors) print_common_factors(state, net, out);
 
-  const ChangedNames changed = changed_names(state, net);
+  const ChangedNames changed = changed_names(state, net, store);
   bool evaluated[kPowerBuckets];
   for (int p = 0; p < kPowerBuckets; ++p) evaluated[p] = bucket_has_nonzero_term(store, p);
   // Each term is evaluated on its own, so memory order serves as well.
@@ -257,19 +270,21 @@ int evaluateliterals(CancellationState& state, const NetworkTables& net, TermSto
     for (int row = 0; row < powers.rows(); ++row) {
       const int power = powers.power_of(row);
       if (power < 0 || !evaluated[power]) continue;
-      evaluate_term(state, net, changed, term_row(store, row), store.termvalue[row]);
+      evaluate_term(state, net, changed, term_row(store, row), term_coefficient(store, row),
+                    store.termvalue[row]);
     }
   } else {
     for (int p = 0; p < kPowerBuckets; ++p) {
       if (!evaluated[p]) continue;
       for (int position = 0; position < store.bucket_count[p]; ++position) {
         const int row = poly_entry(store, position, p);
-        evaluate_term(state, net, changed, term_row(store, row), store.termvalue[row]);
+        evaluate_term(state, net, changed, term_row(store, row), term_coefficient(store, row),
+                      store.termvalue[row]);
       }
     }
   }
 
-  const SymbolicNames symbolic = symbolic_names(net);
+  const SymbolicNames symbolic = symbolic_names(net, store);
   try {
     MergeScratch scratch;
     for (int p = 0; p < kPowerBuckets; ++p) {

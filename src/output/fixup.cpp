@@ -20,18 +20,18 @@ bool coefficient_in_range(int64_t coefficient) {
 // Adds t's coefficient to u's; false (with a message) when the sum would not
 // fit. Coefficients are kept within +-2147483647 so that negating them or
 // taking their absolute value can never overflow.
-bool add_coefficient(int32_t* u, const int32_t* t, FILE* out) {
-  const int64_t sum = static_cast<int64_t>(u[kCoefficientEntry]) + t[kCoefficientEntry];
+bool add_coefficient(int32_t& u, int32_t t, FILE* out) {
+  const int64_t sum = static_cast<int64_t>(u) + t;
   if (!coefficient_in_range(sum)) {
     std::fprintf(out, "coefficient out of range in unit correction\n");
     return false;
   }
-  u[kCoefficientEntry] = static_cast<int32_t>(sum);
+  u = static_cast<int32_t>(sum);
   return true;
 }
 
-bool equal_exponents(const int32_t* u, const int32_t* t) {
-  for (int k = 0; k < kNameSlots; ++k) {
+bool equal_exponents(const int32_t* u, const int32_t* t, int length) {
+  for (int k = 0; k < length; ++k) {
     if (u[k] != t[k]) return false;
   }
   return true;
@@ -59,7 +59,7 @@ struct ExponentHash {
   std::size_t operator()(int row) const {
     const int32_t* exponents = term_row(*store, row);
     uint64_t hash = 0xcbf29ce484222325u;
-    for (int k = 0; k < kNameSlots; ++k) {
+    for (int k = 0; k < store->name_slots; ++k) {
       hash = (hash ^ static_cast<uint32_t>(exponents[k])) * 0x100000001b3u;
     }
     return static_cast<std::size_t>(hash ^ (hash >> 32));
@@ -69,7 +69,7 @@ struct ExponentHash {
 struct EqualExponents {
   const TermStore* store;
   bool operator()(int a, int b) const {
-    return equal_exponents(term_row(*store, a), term_row(*store, b));
+    return equal_exponents(term_row(*store, a), term_row(*store, b), store->name_slots);
   }
 };
 
@@ -103,7 +103,7 @@ TermsByExponents& corrected_terms_of(CorrectedTermIndex& index, const TermStore&
     terms.clear();
     for (int position = 0; position < store.bucket_count[power]; ++position) {
       const int row = poly_entry(store, position, power);
-      if (term_row(store, row)[kCorrectedFlagEntry] == 1) terms.insert(row);
+      if (term_corrected_flag(store, row) == 1) terms.insert(row);
     }
     index.current[power] = true;
   }
@@ -121,7 +121,9 @@ int refile_term(const NetworkTables& net, TermStore& store, CorrectedTermIndex& 
     TermsByExponents& corrected = corrected_terms_of(index, store, power);
     const auto twin = corrected.find(row);
     if (twin != corrected.end()) {
-      return add_coefficient(term_row(store, *twin), term_row(store, row), out) ? 0 : 1;
+      return add_coefficient(term_coefficient(store, *twin), term_coefficient(store, row), out)
+                 ? 0
+                 : 1;
     }
     if (count + 1 >= store.poly_capacity && grow_poly(net, store, out) != 0) return 1;
   }
@@ -141,10 +143,13 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
   int corrected_count = 0;
   int reactive_names[kNameSlots];
   int reactive_count = 0;
-  for (int k = 0; k < kNameSlots; ++k) {
+  // Names beyond the rows have exponent 0 in every term and no unit factor.
+  for (int k = 0; k < store.name_slots; ++k) {
     if (net.ohm_unit_factors[k] != 0) corrected_names[corrected_count++] = k;
     if (net.powermap[k] != 0) reactive_names[reactive_count++] = k;
   }
+  const int coefficient = store.coefficient_entry();
+  const int corrected_flag = store.corrected_flag_entry();
 
   for (int p = 0; p < kPowerBuckets; ++p) {
     const int count = store.bucket_count[p];
@@ -152,13 +157,13 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
     for (int j = 0; j < count; ++j) {
       const int row = poly_entry(store, j, p);
       int32_t* t = term_row(store, row);
-      if (!coefficient_in_range(t[kCoefficientEntry])) {
+      if (!coefficient_in_range(t[coefficient])) {
         std::fprintf(out, "coefficient out of range in unit correction\n");
         return 1;
       }
       bool stays = true;
-      if (t[kCorrectedFlagEntry] != 1) {
-        t[kCorrectedFlagEntry] = 1;
+      if (t[corrected_flag] != 1) {
+        t[corrected_flag] = 1;
         for (int i = 0; i < corrected_count; ++i) {
           const int k = corrected_names[i];
           t[k] = net.ohm_unit_factors[k] - t[k];
@@ -168,7 +173,7 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
         if (power < 0 || power >= kPowerBuckets) {
           // Only a zero-coefficient term (invisible in the output) may stay
           // in a bucket that is not its own.
-          if (t[kCoefficientEntry] != 0) {
+          if (t[coefficient] != 0) {
             std::fprintf(out, "power of s outside 0..42 after unit correction\n");
             return 1;
           }
@@ -186,8 +191,8 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
 }
 
 // >0 when u's exponent vector is the larger, <0 when t's, 0 when equal.
-int compare_exponents(const int32_t* u, const int32_t* t) {
-  for (int k = 0; k < kNameSlots; ++k) {
+int compare_exponents(const int32_t* u, const int32_t* t, int length) {
+  for (int k = 0; k < length; ++k) {
     if (u[k] != t[k]) return u[k] > t[k] ? 1 : -1;
   }
   return 0;
@@ -199,13 +204,14 @@ int compare_exponents(const int32_t* u, const int32_t* t) {
 // one-to-one rewriting F - e.
 bool distinct_and_uncorrected(const TermStore& store, int power) {
   for (int position = 0; position < store.bucket_count[power]; ++position) {
-    if (term_row(store, poly_entry(store, position, power))[kCorrectedFlagEntry] == 1) {
+    if (term_corrected_flag(store, poly_entry(store, position, power)) == 1) {
       return false;
     }
   }
   for (int position = 1; position < store.bucket_count[power]; ++position) {
     if (compare_exponents(term_row(store, poly_entry(store, position - 1, power)),
-                          term_row(store, poly_entry(store, position, power))) <= 0) {
+                          term_row(store, poly_entry(store, position, power)),
+                          store.name_slots) <= 0) {
       return false;
     }
   }
@@ -227,15 +233,17 @@ int merge_equal_terms(TermStore& store, const bool may_hold_equal_terms[], FILE*
       const int row = poly_entry(store, j, p);
       const int32_t* t = term_row(store, row);
       bool merged = false;
-      if (t[kCorrectedFlagEntry] == 1) {
+      if (t[store.corrected_flag_entry()] == 1) {
         int low = 0;
         int high = j - 1;
         int probe = (j - 1) / 2;
         while (low <= high) {
           int32_t* u = term_row(store, poly_entry(store, probe, p));
-          const int order = compare_exponents(u, t);
+          const int order = compare_exponents(u, t, store.name_slots);
           if (order == 0) {
-            if (!add_coefficient(u, t, out)) return 1;
+            if (!add_coefficient(u[store.coefficient_entry()], t[store.coefficient_entry()], out)) {
+              return 1;
+            }
             merged = true;
             break;
           }
@@ -282,10 +290,10 @@ void eval_branchtag(NetworkTables& net, const TermStore& store) {
   int count = net.impedance_count;
   if (count > kNameSlots) count = kNameSlots;
   auto raise_factors = [&](const int32_t* term) {
-    if (term[kCoefficientEntry] == 0) return;
+    if (term[store.coefficient_entry()] == 0) return;
     for (int i = 0; i < count; ++i) {
       const int k = net.impedance_list[i];
-      if (k < 0 || k >= kNameSlots) continue;
+      if (k < 0 || k >= store.name_slots) continue;
       if (term[k] > net.ohm_unit_factors[k]) net.ohm_unit_factors[k] = term[k];
     }
   };

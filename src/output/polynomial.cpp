@@ -49,14 +49,14 @@ void append(char* line, int& length, const char* text, int text_length) {
   length += text_length;
 }
 
-void print_term(const SymbolTexts& texts, const int32_t* term, double value, bool rational,
-                FILE* out) {
+void print_term(const SymbolTexts& texts, const int32_t* term, int name_slots, double value,
+                bool rational, FILE* out) {
   char line[kLineBytes];
   int length = 0;
   append(line, length, "         ", 9);
   if (rational && value > 0) line[length++] = '+';
   length += std::snprintf(line + length, 48, "%g", value);
-  for (int k = 0; k < kNameSlots; ++k) {
+  for (int k = 0; k < name_slots; ++k) {
     const int32_t exponent = term[k];
     if (exponent <= 0) continue;
     append(line, length, texts.name[k], texts.name_length[k]);
@@ -87,7 +87,7 @@ void print_polynomial(const NetworkTables& net, const CancellationState& state,
       const int row = poly_entry(store, position, p);
       const double value = store.termvalue[row];
       if (value == 0.0) continue;
-      print_term(texts, term_row(store, row), value, rational, out);
+      print_term(texts, term_row(store, row), store.name_slots, value, rational, out);
     }
     std::fprintf(out, "        )");
   }

@@ -168,7 +168,7 @@ void TermIndex::insert(uint64_t hash, int power, int row, TermStore& store,
 // column but possibly the newest is in the table, which has two entries per
 // slot and more slots than entries.
 void TermIndex::order_columns(TermStore& store, const TermContext& context) {
-  const DescendingVector before{&store, exponent_length_of(context)};
+  const DescendingVector before{&store, exponent_length_of(context, store)};
   int32_t* scratch = table_;
   for (int p = 0; p < kPowerBuckets; ++p) {
     const int n = store.bucket_count[p];

@@ -24,10 +24,10 @@ struct TermContext {
   TermIndex* index = nullptr;
 };
 
-// The exponent entries that can be nonzero, clamped to the row.
-inline int exponent_length_of(const TermContext& context) {
+// The exponent entries that can be nonzero, clamped to the store's rows.
+inline int exponent_length_of(const TermContext& context, const TermStore& store) {
   if (context.exponent_length < 0) return 0;
-  return context.exponent_length > kCoefficientEntry ? kCoefficientEntry : context.exponent_length;
+  return context.exponent_length > store.name_slots ? store.name_slots : context.exponent_length;
 }
 
 // Files one accepted tree: `count` admittance edges, power of s, sign +1/-1.

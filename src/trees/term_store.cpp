@@ -30,10 +30,11 @@ void* reallocate_elements(void* array, long long count, std::size_t element_size
 
 }  // namespace
 
-int alloc_term_store(TermStore& store) {
+int alloc_term_store(TermStore& store, int name_count) {
   store = TermStore{};
-  auto* termlist = static_cast<int32_t*>(
-      store_calloc(static_cast<std::size_t>(kInitialTermCapacity) * kTermRowInts, sizeof(int32_t)));
+  store.name_slots = name_slots_for(name_count);
+  auto* termlist = static_cast<int32_t*>(store_calloc(
+      static_cast<std::size_t>(kInitialTermCapacity) * store.row_ints(), sizeof(int32_t)));
   auto* termvalue = static_cast<double*>(
       store_calloc(static_cast<std::size_t>(kInitialTermCapacity), sizeof(double)));
   auto* poly = static_cast<int32_t*>(
@@ -42,6 +43,7 @@ int alloc_term_store(TermStore& store) {
     store_free(termlist);
     store_free(termvalue);
     store_free(poly);
+    store = TermStore{};
     return 1;
   }
   // calloc gives all-zero bits; the doubles are set explicitly.
@@ -108,7 +110,7 @@ int grow_terms(TermStore& store, const TermContext& context) {
   if (trace) std::fprintf(context.out, "resizing termlist ");
   void* termlist = store.termlist;
   int termlist_capacity = old_capacity;
-  if (resize_array(&termlist, &termlist_capacity, sizeof(int32_t) * kTermRowInts,
+  if (resize_array(&termlist, &termlist_capacity, sizeof(int32_t) * store.row_ints(),
                    context.test_bitmap, context.out) != 0) {
     return 1;
   }
@@ -150,9 +152,9 @@ int grow_poly(TermStore& store, const TermContext& context) {
 // Writes row terms_used from the exponent vector, then keeps one spare row.
 int append_row(TermStore& store, const int32_t* exponents, int sign, const TermContext& context) {
   int32_t* row = term_row(store, store.terms_used);
-  std::memcpy(row, exponents, sizeof(int32_t) * kCoefficientEntry);
-  row[kCoefficientEntry] = sign;
-  row[kCorrectedFlagEntry] = 0;
+  std::memcpy(row, exponents, sizeof(int32_t) * store.name_slots);
+  row[store.coefficient_entry()] = sign;
+  row[store.corrected_flag_entry()] = 0;
   if (store.terms_used + 1 >= store.term_capacity && grow_terms(store, context) != 0) return 1;
   ++store.terms_used;
   return 0;
@@ -174,7 +176,7 @@ int add_indexed_term(int sign, int power, int count, const int32_t* admittance_e
                      const TermContext& context, TermIndex& index) {
   const uint64_t hash = TermIndex::hash_of(context.dbranchmap, admittance_edges, count, power);
   const int found = index.find(hash, power, exponents, length, store);
-  if (found >= 0) return add_to_coefficient(term_row(store, found)[kCoefficientEntry], sign);
+  if (found >= 0) return add_to_coefficient(term_coefficient(store, found), sign);
 
   const int n = store.bucket_count[power];
   const int row = store.terms_used;
@@ -205,7 +207,7 @@ int add_term(int sign, int power, int count, const int32_t* admittance_edges, Te
   if (context.test_bitmap & kBitNoStore) return 0;
 
   int32_t exponents[kCoefficientEntry] = {};
-  const int length = exponent_length_of(context);
+  const int length = exponent_length_of(context, store);
   for (int k = 0; k < count; ++k) {
     const int32_t name = context.dbranchmap[admittance_edges[k]];
     if (name < 0 || name >= length) return 1;
@@ -236,7 +238,7 @@ int add_term(int sign, int power, int count, const int32_t* admittance_edges, Te
     int i = 0;
     while (i < length && row[i] == exponents[i]) ++i;
     if (i == length) {
-      if (add_to_coefficient(row[kCoefficientEntry], sign) != 0) return 1;
+      if (add_to_coefficient(row[store.coefficient_entry()], sign) != 0) return 1;
       position = -1;
     } else if (row[i] < exponents[i]) {
       hi = mid - 1;

@@ -9,17 +9,20 @@
 
 namespace kavrel {
 
-constexpr int kTermRowInts = 106;      // exponents 0..103, coefficient, flag
-constexpr int kCoefficientEntry = 104;
-constexpr int kCorrectedFlagEntry = 105;
+constexpr int kCoefficientEntry = 104;  // the most exponent entries a row can have
+constexpr int kTermRowInts = kCoefficientEntry + 2;  // the widest row
 constexpr int kPowerBuckets = 43;      // powers of s 0..42
 constexpr int kInitialTermCapacity = 4472;
 constexpr int kInitialPolyCapacity = 104;
 
 // The terms of one topological function (or one working copy of it).
-// termlist: term_capacity rows of kTermRowInts; termvalue: one double per row;
-// poly: poly_capacity rows of kPowerBuckets, column p listing the termlist rows
-// of power p in descending exponent-vector order.
+// termlist: term_capacity rows, each the exponents of name indices
+// 0..name_slots-1, then the coefficient, then the corrected flag; termvalue:
+// one double per row; poly: poly_capacity rows of kPowerBuckets, column p
+// listing the termlist rows of power p in descending exponent-vector order.
+// Rows only hold the name indices a network can use: the exponents of all
+// higher indices are zero, and leaving them out keeps a large store several
+// times smaller.
 struct TermStore {
   int32_t* termlist = nullptr;
   double* termvalue = nullptr;
@@ -28,10 +31,28 @@ struct TermStore {
   int term_capacity = 0;
   int poly_capacity = 0;
   int terms_used = 0;
+  int name_slots = kCoefficientEntry;
+
+  int row_ints() const { return name_slots + 2; }
+  int coefficient_entry() const { return name_slots; }
+  int corrected_flag_entry() const { return name_slots + 1; }
 };
 
 inline int32_t* term_row(const TermStore& store, int row) {
-  return store.termlist + static_cast<long>(row) * kTermRowInts;
+  return store.termlist + static_cast<long>(row) * store.row_ints();
+}
+inline int32_t& term_coefficient(const TermStore& store, int row) {
+  return term_row(store, row)[store.coefficient_entry()];
+}
+inline int32_t& term_corrected_flag(const TermStore& store, int row) {
+  return term_row(store, row)[store.corrected_flag_entry()];
+}
+
+// The row width for a network whose canonical name indices are below
+// `name_count`, within 1..kCoefficientEntry.
+inline int name_slots_for(int name_count) {
+  if (name_count < 1) return 1;
+  return name_count > kCoefficientEntry ? kCoefficientEntry : name_count;
 }
 inline int32_t& poly_entry(const TermStore& store, int row, int power) {
   return store.poly[static_cast<long>(row) * kPowerBuckets + power];
@@ -45,9 +66,9 @@ struct TopofunStores {
   RunStats* stats = nullptr;  // optional; evaluations add their counts
 };
 
-// Allocates and clears a store with the initial capacities; 1 on failure
-// (nothing left allocated).
-int alloc_term_store(TermStore& store);
+// Allocates and clears a store with the initial capacities and rows of
+// name_slots_for(name_count) exponents; 1 on failure (nothing left allocated).
+int alloc_term_store(TermStore& store, int name_count = kCoefficientEntry);
 void free_term_store(TermStore& store);
 
 // Grows *array of *count elements of element_size bytes: doubling if possible,

@@ -168,7 +168,7 @@ void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out, int 
   }
 
   net.fmap[1] = 0;
-  if (alloc_term_store(store) != 0) {
+  if (alloc_term_store(store, net.branch_name_count + 1) != 0) {
     stores.topofun_evaluated[topofun] = 0;
     std::fprintf(out, "%s", kSetupMemoryMessage);
     return;
