@@ -87,7 +87,7 @@ class TermStoreTest : public ::testing::Test {
     return names;
   }
   int32_t coefficient(int power, int row) {
-    return kavrel::term_row(store_, kavrel::poly_entry(store_, row, power))[kavrel::kCoefficientEntry];
+    return kavrel::term_coefficient(store_, kavrel::poly_entry(store_, row, power));
   }
 
   TermStore store_;
@@ -181,6 +181,12 @@ TEST_F(TermStoreTest, TermArraysGrowAtThe4472ndTerm) {
 
 TEST_F(TermStoreTest, PolyGrowsAtThe103rdTermOfABucket) {
   trace(64);
+  // Other columns, below and above the growing one, must survive the growth.
+  ASSERT_EQ(add(7, 1, 0), 0);
+  ASSERT_EQ(add(3, 1, 0), 0);
+  ASSERT_EQ(add(9, 2, 42), 0);
+  ASSERT_EQ(add(4, 1, 42), 0);
+  ASSERT_EQ(add(2, 1, 6), 0);
   for (int i = 0; i < 102; ++i) ASSERT_EQ(add_distinct(i, 5), 0);
   EXPECT_EQ(store_.poly_capacity, 104);
   EXPECT_EQ(printed(), "");
@@ -188,10 +194,17 @@ TEST_F(TermStoreTest, PolyGrowsAtThe103rdTermOfABucket) {
   EXPECT_EQ(store_.poly_capacity, 208);
   EXPECT_EQ(masked_addresses(printed()),
             "resizing poly orig size =104, orig ptr =0x#\nnum of elements =208, pointer =0x#\n");
-  for (int r = 104; r < 208; ++r) {
-    for (int p = 0; p < kavrel::kPowerBuckets; ++p) ASSERT_EQ(kavrel::poly_entry(store_, r, p), 0);
-  }
   EXPECT_EQ(store_.bucket_count[5], 103);
+  EXPECT_EQ(column(0), (std::vector<int>{3, 7}));
+  EXPECT_EQ(column(6), (std::vector<int>{2}));
+  EXPECT_EQ(column(42), (std::vector<int>{4, 9}));
+  // Names 1..3 twice (squared first), then 4..100 once each.
+  std::vector<int> fives;
+  for (int name = 1; name <= 100; ++name) {
+    fives.push_back(name);
+    if (name <= 3) fives.push_back(name);
+  }
+  EXPECT_EQ(column(5), fives);
 }
 
 TEST_F(TermStoreTest, FailedTermlistGrowth) {

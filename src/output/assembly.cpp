@@ -109,20 +109,18 @@ int copy_term_store(int sign, TermStore& destination, const TermStore& source, F
     return 1;
   }
 
-  // Only the rows in use can ever be read: poly rows below the largest bucket
-  // count, termlist rows below terms_used. Rows beyond them are written
-  // before they are read.
-  int used_poly_rows = 0;
+  // Only what is in use can ever be read: each column below its bucket
+  // count, termlist rows below terms_used. The rest is written before it is
+  // read.
   for (int p = 0; p < kPowerBuckets; ++p) {
-    if (source.bucket_count[p] > used_poly_rows) used_poly_rows = source.bucket_count[p];
+    const int count = std::min(source.bucket_count[p], source.poly_capacity);
+    if (count <= 0) continue;
+    std::memcpy(destination.poly + static_cast<long>(p) * source.poly_capacity,
+                source.poly + static_cast<long>(p) * source.poly_capacity,
+                static_cast<std::size_t>(count) * sizeof(int32_t));
   }
-  if (used_poly_rows > source.poly_capacity) used_poly_rows = source.poly_capacity;
   int used_terms = source.terms_used;
   if (used_terms > source.term_capacity) used_terms = source.term_capacity;
-  if (used_poly_rows > 0) {
-    std::memcpy(destination.poly, source.poly,
-                static_cast<std::size_t>(used_poly_rows) * kPowerBuckets * sizeof(int32_t));
-  }
   copy_rows(destination, source, used_terms);
   if (used_terms > 0) {
     std::memcpy(destination.termvalue, source.termvalue,

@@ -37,21 +37,8 @@ bool equal_exponents(const int32_t* u, const int32_t* t, int length) {
   return true;
 }
 
-// Makes room for `rows` rows in every bucket of poly.
 int grow_poly(const NetworkTables& net, TermStore& store, FILE* out) {
-  if (net.test_bitmap & kBitResources) std::fprintf(out, "resizing poly ");
-  void* block = store.poly;
-  int rows = store.poly_capacity;
-  if (resize_array(&block, &rows, sizeof(int32_t) * kPowerBuckets, net.test_bitmap, out) != 0) {
-    return 1;
-  }
-  store.poly = static_cast<int32_t*>(block);
-  for (long entry = static_cast<long>(store.poly_capacity) * kPowerBuckets;
-       entry < static_cast<long>(rows) * kPowerBuckets; ++entry) {
-    store.poly[entry] = 0;
-  }
-  store.poly_capacity = rows;
-  return 0;
+  return grow_poly_columns(store, net.test_bitmap, out);
 }
 
 struct ExponentHash {

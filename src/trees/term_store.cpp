@@ -1,5 +1,6 @@
 #include "trees/term_store.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -99,6 +100,29 @@ int resize_array(void** array, int* count, std::size_t element_size, int32_t tes
   return 1;
 }
 
+int grow_poly_columns(TermStore& store, int32_t test_bitmap, FILE* out) {
+  if (test_bitmap & kBitResources) std::fprintf(out, "resizing poly ");
+  const int old_capacity = store.poly_capacity;
+  void* poly = store.poly;
+  int capacity = old_capacity;
+  if (resize_array(&poly, &capacity, sizeof(int32_t) * kPowerBuckets, test_bitmap, out) != 0) {
+    return 1;
+  }
+  auto* columns = static_cast<int32_t*>(poly);
+  // Columns move up, so the highest goes first; the rest of each column stays
+  // as obtained, as nothing reads a column beyond its bucket count.
+  for (int p = kPowerBuckets - 1; p > 0; --p) {
+    const int count = std::min(store.bucket_count[p], old_capacity);
+    if (count <= 0) continue;
+    std::memmove(columns + static_cast<long>(p) * capacity,
+                 columns + static_cast<long>(p) * old_capacity,
+                 static_cast<std::size_t>(count) * sizeof(int32_t));
+  }
+  store.poly = columns;
+  store.poly_capacity = capacity;
+  return 0;
+}
+
 namespace {
 
 // Grows termlist and termvalue together; each grown array is kept in the store
@@ -135,18 +159,7 @@ int grow_terms(TermStore& store, const TermContext& context) {
 }
 
 int grow_poly(TermStore& store, const TermContext& context) {
-  if (context.test_bitmap & kBitResources) std::fprintf(context.out, "resizing poly ");
-  const int old_capacity = store.poly_capacity;
-  void* poly = store.poly;
-  int capacity = old_capacity;
-  if (resize_array(&poly, &capacity, sizeof(int32_t) * kPowerBuckets, context.test_bitmap,
-                   context.out) != 0) {
-    return 1;
-  }
-  store.poly = static_cast<int32_t*>(poly);
-  // New rows stay as obtained: no column is read beyond its bucket count.
-  store.poly_capacity = capacity;
-  return 0;
+  return grow_poly_columns(store, context.test_bitmap, context.out);
 }
 
 // Writes row terms_used from the exponent vector, then keeps one spare row.

@@ -18,8 +18,10 @@ constexpr int kInitialPolyCapacity = 104;
 // The terms of one topological function (or one working copy of it).
 // termlist: term_capacity rows, each the exponents of name indices
 // 0..name_slots-1, then the coefficient, then the corrected flag; termvalue:
-// one double per row; poly: poly_capacity rows of kPowerBuckets, column p
-// listing the termlist rows of power p in descending exponent-vector order.
+// one double per row; poly: kPowerBuckets columns of poly_capacity entries,
+// column p listing the termlist rows of power p in descending exponent-vector
+// order. Each column is contiguous, so a store whose terms fall in few powers
+// touches only the memory those columns use.
 // Rows only hold the name indices a network can use: the exponents of all
 // higher indices are zero, and leaving them out keeps a large store several
 // times smaller.
@@ -55,7 +57,7 @@ inline int name_slots_for(int name_count) {
   return name_count > kCoefficientEntry ? kCoefficientEntry : name_count;
 }
 inline int32_t& poly_entry(const TermStore& store, int row, int power) {
-  return store.poly[static_cast<long>(row) * kPowerBuckets + power];
+  return store.poly[static_cast<long>(power) * store.poly_capacity + row];
 }
 
 // The term stores of the eight topological functions of one stage.
@@ -70,6 +72,11 @@ struct TopofunStores {
 // name_slots_for(name_count) exponents; 1 on failure (nothing left allocated).
 int alloc_term_store(TermStore& store, int name_count = kCoefficientEntry);
 void free_term_store(TermStore& store);
+
+// Grows poly by resize_array (its trace lines under the resource bit) and
+// moves each column's entries to their places in the larger block. 0 on
+// success, 1 when poly could not grow (store unchanged).
+int grow_poly_columns(TermStore& store, int32_t test_bitmap, FILE* out);
 
 // Grows *array of *count elements of element_size bytes: doubling if possible,
 // else by ever smaller fractions. 0 on success (array and count replaced),
