@@ -3,6 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "output/polynomial.h"
 #include "output_store_builder.h"
 
 namespace {
@@ -94,6 +102,45 @@ TEST(Polynomial, PowerFortyTwoWithAllValuesZeroPrintsZero) {
             "\n + s^0  (\n         1\n        )\n"
             " + s^42 (\n         1 C1^42\n        )\n"
             "\n End:\n\n");
+}
+
+}  // namespace
+
+namespace {
+
+std::string printed_g(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+std::string formatted(double value) {
+  char text[kavrel::kValueTextBytes + 1] = {};
+  const int length = kavrel::format_value(text, value);
+  return std::string(text, static_cast<std::size_t>(length));
+}
+
+TEST(ValueText, MatchesPercentGEverywhere) {
+  std::vector<double> values = {0.0, -0.0, 0.5, -0.5, 1e-5, 123456.5, 999999.0, -999999.0,
+                                 999999.4, 999999.5, 1e6, -1e6, 1e6 + 1, 2147483647.0,
+                                 -2147483648.0, 4294967296.0, 1e300, -1e-300, 5e-324,
+                                 std::numeric_limits<double>::infinity(),
+                                 -std::numeric_limits<double>::infinity(),
+                                 std::numeric_limits<double>::quiet_NaN()};
+  for (int k = -2000; k <= 2000; ++k) {
+    values.push_back(k);
+    values.push_back(1e6 + k);
+    values.push_back(-1e6 + k);
+    values.push_back(k / 8.0);
+  }
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> spread(-2e6, 2e6);
+  for (int i = 0; i < 20000; ++i) {
+    const double value = spread(rng);
+    values.push_back(value);
+    values.push_back(std::round(value));
+  }
+  for (const double value : values) EXPECT_EQ(formatted(value), printed_g(value)) << value;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "output/polynomial.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace kavrel {
@@ -55,7 +57,7 @@ void print_term(const SymbolTexts& texts, const int32_t* term, int name_slots, d
   int length = 0;
   append(line, length, "         ", 9);
   if (rational && value > 0) line[length++] = '+';
-  length += std::snprintf(line + length, 48, "%g", value);
+  length += format_value(line + length, value);
   for (int k = 0; k < name_slots; ++k) {
     const int32_t exponent = term[k];
     if (exponent <= 0) continue;
@@ -71,6 +73,28 @@ void print_term(const SymbolTexts& texts, const int32_t* term, int name_slots, d
 }
 
 }  // namespace
+
+int format_value(char* text, double value) {
+  // Whole numbers below a million, the usual coefficients, print under "%g"
+  // as plain integers: they are formatted here directly.
+  if (value != 0.0 && value > -1e6 && value < 1e6 &&
+      value == static_cast<double>(static_cast<int32_t>(value))) {
+    int32_t whole = static_cast<int32_t>(value);
+    char digits[12];
+    int count = 0;
+    const bool negative = whole < 0;
+    if (negative) whole = -whole;
+    do {
+      digits[count++] = static_cast<char>('0' + whole % 10);
+      whole /= 10;
+    } while (whole > 0);
+    int length = 0;
+    if (negative) text[length++] = '-';
+    while (count > 0) text[length++] = digits[--count];
+    return length;
+  }
+  return std::snprintf(text, kValueTextBytes, "%g", value);
+}
 
 void print_polynomial(const NetworkTables& net, const CancellationState& state,
                       const TermStore& store, FILE* out) {

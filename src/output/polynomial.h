@@ -11,6 +11,11 @@ namespace kavrel {
 // Prints one working copy, after fixup, as a polynomial in s (normal form, or
 // the rational form under test_bitmap bit 4096). Powers are printed relative
 // to min_power.
+// Writes what "%g" prints for value into text (kValueTextBytes at least, no
+// terminating zero written for whole numbers); returns its length.
+constexpr int kValueTextBytes = 48;
+int format_value(char* text, double value);
+
 void print_polynomial(const NetworkTables& net, const CancellationState& state,
                       const TermStore& store, FILE* out);
 
