@@ -63,9 +63,8 @@ inline TermStore build_store(const std::vector<Term>& terms, int term_capacity =
                              int poly_capacity = 8, int name_slots = kavrel::kCoefficientEntry) {
   TermStore store;
   store.name_slots = name_slots;
-  store.termlist = static_cast<int32_t*>(
-      kavrel::store_calloc(static_cast<std::size_t>(term_capacity) * store.row_ints(),
-                           sizeof(int32_t)));
+  store.termlist = static_cast<kavrel::Exponent*>(
+      kavrel::store_calloc(static_cast<std::size_t>(term_capacity), store.row_bytes()));
   store.termvalue = static_cast<double*>(
       kavrel::store_calloc(static_cast<std::size_t>(term_capacity), sizeof(double)));
   store.poly = static_cast<int32_t*>(kavrel::store_calloc(
@@ -74,15 +73,15 @@ inline TermStore build_store(const std::vector<Term>& terms, int term_capacity =
   store.poly_capacity = poly_capacity;
   for (const Term& term : terms) {
     const int row = store.terms_used++;
-    int32_t* entries = kavrel::term_row(store, row);
+    kavrel::Exponent* entries = kavrel::term_row(store, row);
     for (const auto& [slot, exponent] : term.exponents) {
       if (slot >= name_slots) {
         ADD_FAILURE() << "build_store: name index beyond the rows";
         std::abort();
       }
-      entries[slot] = exponent;
+      entries[slot] = static_cast<kavrel::Exponent>(exponent);
     }
-    entries[store.coefficient_entry()] = term.coefficient;
+    kavrel::set_coefficient_in(store, entries, term.coefficient);
     const int p = term.power;
     if (row >= term_capacity || store.bucket_count[p] >= poly_capacity) {
       ADD_FAILURE() << "build_store: capacities too small";
@@ -90,7 +89,8 @@ inline TermStore build_store(const std::vector<Term>& terms, int term_capacity =
     }
     int position = 0;
     for (; position < store.bucket_count[p]; ++position) {
-      const int32_t* other = kavrel::term_row(store, kavrel::poly_entry(store, position, p));
+      const kavrel::Exponent* other =
+          kavrel::term_row(store, kavrel::poly_entry(store, position, p));
       int k = 0;
       while (k < name_slots && other[k] == entries[k]) ++k;
       if (k < name_slots && other[k] < entries[k]) break;

@@ -296,8 +296,9 @@ bool fail_in_range(std::size_t bytes, void* context) {
 // exponents of its own names.
 std::size_t first_termlist_bytes(const std::string& body) {
   const auto net = kavrel_test::read_tables(body + "e\n");
-  const int row_ints = kavrel::name_slots_for(net->branch_name_count + 1) + 2;
-  return sizeof(int32_t) * static_cast<std::size_t>(row_ints) * kavrel::kInitialTermCapacity;
+  kavrel::TermStore rows;
+  rows.name_slots = kavrel::name_slots_for(net->branch_name_count + 1);
+  return rows.row_bytes() * kavrel::kInitialTermCapacity;
 }
 
 // A store that cannot grow past its first 4472 rows: both runs give up on the

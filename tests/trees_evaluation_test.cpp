@@ -121,7 +121,7 @@ std::string evaluate(NetworkTables& net, TopofunStores& stores, int code) {
 std::string bucket(const NetworkTables& net, const TermStore& store, int power) {
   std::string text;
   for (int r = 0; r < store.bucket_count[power]; ++r) {
-    const int32_t* row = kavrel::term_row(store, kavrel::poly_entry(store, r, power));
+    const kavrel::Exponent* row = kavrel::term_row(store, kavrel::poly_entry(store, r, power));
     if (!text.empty()) text += "; ";
     std::string product;
     for (int i = 0; i < store.name_slots; ++i) {
@@ -130,7 +130,7 @@ std::string bucket(const NetworkTables& net, const TermStore& store, int power) 
       product += net.branch_name_list[i];
       if (row[i] != 1) product += "^" + std::to_string(row[i]);
     }
-    text += product + " (" + std::to_string(row[store.coefficient_entry()]) + ")";
+    text += product + " (" + std::to_string(kavrel::coefficient_in(store, row)) + ")";
   }
   return text;
 }
@@ -497,8 +497,9 @@ TEST_F(StoresFixture, ResourceBitPrintsCountersAndGrowthLines) {
 
 // A store's first termlist: rows hold the exponents of the network's names.
 std::size_t first_termlist_bytes(const NetworkTables& net) {
-  const int row_ints = kavrel::name_slots_for(net.branch_name_count + 1) + 2;
-  return sizeof(int32_t) * static_cast<std::size_t>(row_ints) * kavrel::kInitialTermCapacity;
+  TermStore rows;
+  rows.name_slots = kavrel::name_slots_for(net.branch_name_count + 1);
+  return rows.row_bytes() * kavrel::kInitialTermCapacity;
 }
 
 bool fail_above(std::size_t bytes, void* context) {

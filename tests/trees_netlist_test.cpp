@@ -54,7 +54,7 @@ class NetlistTest : public ::testing::Test {
     const TermStore& store = stores_.stores[code];
     std::string text;
     for (int r = 0; r < store.bucket_count[power]; ++r) {
-      const int32_t* row = kavrel::term_row(store, kavrel::poly_entry(store, r, power));
+      const kavrel::Exponent* row = kavrel::term_row(store, kavrel::poly_entry(store, r, power));
       if (!text.empty()) text += "; ";
       std::string product;
       for (int i = 0; i < store.name_slots; ++i) {
@@ -63,7 +63,7 @@ class NetlistTest : public ::testing::Test {
         product += net_->branch_name_list[i];
         if (row[i] != 1) product += "^" + std::to_string(row[i]);
       }
-      text += product + " (" + std::to_string(row[store.coefficient_entry()]) + ")";
+      text += product + " (" + std::to_string(kavrel::coefficient_in(store, row)) + ")";
     }
     return text;
   }

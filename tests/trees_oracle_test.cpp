@@ -161,11 +161,12 @@ std::vector<Edge> oracle_edges(const RandomNetwork& r, int code) {
 std::pair<double, double> stored_value(const kavrel::TermStore& store, const RandomNetwork& r) {
   double sum = 0.0, scale = 0.0;
   for (int row = 0; row < store.terms_used; ++row) {
-    const int32_t* t = kavrel::term_row(store, row);
+    const kavrel::Exponent* t = kavrel::term_row(store, row);
     double product = 1.0;
     for (int i = 0; i < store.name_slots; ++i) product *= std::pow(r.value[i], t[i]);
-    sum += t[store.coefficient_entry()] * product;
-    scale += std::abs(t[store.coefficient_entry()]) * product;
+    const int32_t coefficient = kavrel::coefficient_in(store, t);
+    sum += coefficient * product;
+    scale += std::abs(coefficient) * product;
   }
   return {sum, scale};
 }

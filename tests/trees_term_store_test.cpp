@@ -79,7 +79,7 @@ class TermStoreTest : public ::testing::Test {
   std::vector<int> column(int power) {
     std::vector<int> names;
     for (int r = 0; r < store_.bucket_count[power]; ++r) {
-      const int32_t* row = kavrel::term_row(store_, kavrel::poly_entry(store_, r, power));
+      const kavrel::Exponent* row = kavrel::term_row(store_, kavrel::poly_entry(store_, r, power));
       int name = 0;
       while (name < kavrel::kCoefficientEntry && row[name] == 0) ++name;
       names.push_back(name);
@@ -102,7 +102,7 @@ TEST_F(TermStoreTest, AllocationGivesClearedArraysWithInitialCapacities) {
   EXPECT_EQ(store_.term_capacity, 4472);
   EXPECT_EQ(store_.poly_capacity, 104);
   EXPECT_EQ(store_.terms_used, 0);
-  for (int i = 0; i < 4472 * kavrel::kTermRowInts; ++i) ASSERT_EQ(store_.termlist[i], 0);
+  for (int i = 0; i < 4472 * store_.row_units(); ++i) ASSERT_EQ(store_.termlist[i], 0);
   for (int i = 0; i < 4472; ++i) ASSERT_EQ(store_.termvalue[i], 0.0);
   for (int i = 0; i < 104 * kavrel::kPowerBuckets; ++i) ASSERT_EQ(store_.poly[i], 0);
   kavrel::free_term_store(store_);
@@ -133,11 +133,11 @@ TEST_F(TermStoreTest, EdgesOfOneSymbolRaiseOneExponent) {
   identity_[9] = 4;  // edges 4 and 9 carry the same name text
   const int32_t edges[] = {4, 9, 12};
   ASSERT_EQ(kavrel::add_term(-1, 2, 3, edges, store_, context_), 0);
-  const int32_t* row = kavrel::term_row(store_, 0);
+  const kavrel::Exponent* row = kavrel::term_row(store_, 0);
   EXPECT_EQ(row[4], 2);
   EXPECT_EQ(row[9], 0);
   EXPECT_EQ(row[12], 1);
-  EXPECT_EQ(row[kavrel::kCoefficientEntry], -1);
+  EXPECT_EQ(kavrel::coefficient_in(store_, row), -1);
   EXPECT_EQ(kavrel::poly_entry(store_, 0, 2), 0);
 }
 
@@ -158,7 +158,7 @@ TEST_F(TermStoreTest, TermArraysGrowAtThe4472ndTerm) {
   for (int i = 0; i < 4471; ++i) ASSERT_EQ(add_distinct(i, i % 43), 0);
   EXPECT_EQ(store_.term_capacity, 4472);
   const std::string before = printed();
-  int32_t* old_termlist = store_.termlist;
+  const kavrel::Exponent* old_termlist = store_.termlist;
   ASSERT_EQ(add_distinct(4471, 4471 % 43), 0);
   EXPECT_EQ(store_.term_capacity, 8944);
   EXPECT_EQ(store_.terms_used, 4472);
@@ -170,7 +170,7 @@ TEST_F(TermStoreTest, TermArraysGrowAtThe4472ndTerm) {
             "num of elements =8944, pointer =0x#\n");
   EXPECT_NE(growth.find("orig ptr =" + hex(old_termlist) + "\n"), std::string::npos);
   EXPECT_NE(growth.find("pointer =" + hex(store_.termlist) + "\n"), std::string::npos);
-  for (long i = 4472L * kavrel::kTermRowInts; i < 8944L * kavrel::kTermRowInts; ++i) {
+  for (long i = 4472L * store_.row_units(); i < 8944L * store_.row_units(); ++i) {
     ASSERT_EQ(store_.termlist[i], 0);
   }
   for (int i = 4472; i < 8944; ++i) ASSERT_EQ(store_.termvalue[i], 0.0);
@@ -210,11 +210,11 @@ TEST_F(TermStoreTest, PolyGrowsAtThe103rdTermOfABucket) {
 TEST_F(TermStoreTest, FailedTermlistGrowth) {
   trace(64);
   for (int i = 0; i < 4471; ++i) ASSERT_EQ(add_distinct(i, i % 43), 0);
-  const std::size_t initial_bytes = sizeof(int32_t) * kavrel::kTermRowInts * 4472;
+  const std::size_t initial_bytes = store_.row_bytes() * 4472;
   FailureRule rule{initial_bytes + 1, SIZE_MAX};
   kavrel::set_allocation_failure(fail_in_range, &rule);
   const std::size_t before = printed().size();
-  int32_t* termlist = store_.termlist;
+  const kavrel::Exponent* termlist = store_.termlist;
   EXPECT_EQ(add_distinct(4471, 0), 1);
   EXPECT_EQ(masked_addresses(printed().substr(before)),
             "resizing termlist orig size =4472, orig ptr =0x#\n"
@@ -279,14 +279,13 @@ TEST_F(TermStoreTest, PolyGrowthByAFractionAndFailure) {
 
 TEST_F(TermStoreTest, CoefficientNeverLeavesItsRange) {
   ASSERT_EQ(add(8, 1, 0), 0);
-  int32_t& value = kavrel::term_row(store_, 0)[kavrel::kCoefficientEntry];
-  value = INT32_MAX;
+  kavrel::set_term_coefficient(store_, 0, INT32_MAX);
   EXPECT_EQ(add(8, 1, 0), 1);
-  EXPECT_EQ(value, INT32_MAX);
+  EXPECT_EQ(kavrel::term_coefficient(store_, 0), INT32_MAX);
   EXPECT_EQ(add(8, 1, 0, -1), 0);
-  value = INT32_MIN;
+  kavrel::set_term_coefficient(store_, 0, INT32_MIN);
   EXPECT_EQ(add(8, 1, 0, -1), 1);
-  EXPECT_EQ(value, INT32_MIN);
+  EXPECT_EQ(kavrel::term_coefficient(store_, 0), INT32_MIN);
 }
 
 TEST_F(TermStoreTest, PowerOutsideTheBucketsIsRefused) {
@@ -366,7 +365,7 @@ void expect_same_stores(const FiledStore& a, const FiledStore& b) {
   // Rows beyond the terms in use and column entries beyond a bucket's count
   // are never read, so only the live parts must agree.
   const std::size_t terms = static_cast<std::size_t>(a.store.terms_used);
-  EXPECT_EQ(std::memcmp(a.store.termlist, b.store.termlist, terms * kavrel::kTermRowInts * 4), 0);
+  EXPECT_EQ(std::memcmp(a.store.termlist, b.store.termlist, terms * a.store.row_bytes()), 0);
   EXPECT_EQ(std::memcmp(a.store.termvalue, b.store.termvalue, terms * sizeof(double)), 0);
   for (int p = 0; p < kavrel::kPowerBuckets; ++p) {
     for (int row = 0; row < a.store.bucket_count[p]; ++row) {
@@ -406,7 +405,8 @@ TEST(IndexedTermStore, AnIndexThatCannotGrowHandsOverToBinaryInsertion) {
 
 TEST(IndexedTermStore, FailedGrowthFailsAtTheSameTerm) {
   const std::vector<RandomTerm> terms = random_terms(30000, 7);
-  const std::size_t initial_bytes = sizeof(int32_t) * kavrel::kTermRowInts * 4472;
+  kavrel::TermStore widest;
+  const std::size_t initial_bytes = widest.row_bytes() * 4472;
   FailureRule rule{initial_bytes + 1, SIZE_MAX};
   kavrel::set_allocation_failure(fail_in_range, &rule);
   FiledStore plain;

@@ -25,9 +25,9 @@ void* obtain(std::size_t elements, std::size_t element_size) {
 
 void negate_coefficients(TermStore& store, int used_terms) {
   for (int row = 0; row < used_terms; ++row) {
-    int32_t& coefficient = term_coefficient(store, row);
+    const int32_t coefficient = term_coefficient(store, row);
     // -2147483648 has no negation; it stays and is refused by correctunits.
-    if (coefficient != INT32_MIN) coefficient = -coefficient;
+    if (coefficient != INT32_MIN) set_term_coefficient(store, row, -coefficient);
   }
 }
 
@@ -70,16 +70,16 @@ void copy_rows(TermStore& destination, const TermStore& source, int rows) {
   if (rows <= 0) return;
   if (destination.name_slots == source.name_slots) {
     std::memcpy(destination.termlist, source.termlist,
-                static_cast<std::size_t>(rows) * source.row_ints() * sizeof(int32_t));
+                static_cast<std::size_t>(rows) * source.row_bytes());
     return;
   }
   for (int row = 0; row < rows; ++row) {
-    const int32_t* from = term_row(source, row);
-    int32_t* to = term_row(destination, row);
-    std::memcpy(to, from, static_cast<std::size_t>(source.name_slots) * sizeof(int32_t));
-    std::fill(to + source.name_slots, to + destination.name_slots, 0);
-    to[destination.coefficient_entry()] = from[source.coefficient_entry()];
-    to[destination.corrected_flag_entry()] = from[source.corrected_flag_entry()];
+    const Exponent* from = term_row(source, row);
+    Exponent* to = term_row(destination, row);
+    std::memcpy(to, from, static_cast<std::size_t>(source.name_slots) * sizeof(Exponent));
+    std::fill(to + source.name_slots, to + destination.coefficient_offset(), Exponent{0});
+    set_coefficient_in(destination, to, coefficient_in(source, from));
+    set_corrected_flag_in(destination, to, corrected_flag_in(source, from));
   }
 }
 
@@ -93,7 +93,7 @@ int copy_term_store(int sign, TermStore& destination, const TermStore& source, F
   destination.name_slots =
       name_slots < source.name_slots ? source.name_slots : name_slots_for(name_slots);
   destination.termlist =
-      static_cast<int32_t*>(obtain(term_rows, sizeof(int32_t) * destination.row_ints()));
+      static_cast<Exponent*>(obtain(term_rows, destination.row_bytes()));
   if (destination.termlist == nullptr) {
     std::fprintf(out, "can't allocate space for termlist\n");
     return 1;

@@ -64,7 +64,7 @@ ChangedNames changed_names(const CancellationState& state, const NetworkTables& 
 }
 
 void evaluate_term(const CancellationState& state, const NetworkTables& net,
-                   const ChangedNames& changed, int32_t* term, int32_t coefficient,
+                   const ChangedNames& changed, Exponent* term, int32_t coefficient,
                    double& value) {
   const int64_t signed_coefficient = static_cast<int64_t>(coefficient) * state.common_sign;
   value = static_cast<double>(signed_coefficient / state.common_gcd);
@@ -80,7 +80,7 @@ void evaluate_term(const CancellationState& state, const NetworkTables& net,
     if (term[k] == minimum || numeric) {
       term[k] = 0;
     } else {
-      term[k] = static_cast<int32_t>(term[k] - minimum);
+      term[k] = static_cast<Exponent>(term[k] - minimum);
     }
   }
 }
@@ -124,10 +124,10 @@ std::size_t build_sort_keys(const SymbolicNames& symbolic, const TermStore& stor
     highest[k] = INT32_MIN;
   }
   for (const int row : scratch.rows) {
-    const int32_t* term = term_row(store, row);
+    const Exponent* term = term_row(store, row);
     for (int k = 0; k < slots; ++k) {
-      lowest[k] = std::min(lowest[k], term[k]);
-      highest[k] = std::max(highest[k], term[k]);
+      lowest[k] = std::min<int32_t>(lowest[k], term[k]);
+      highest[k] = std::max<int32_t>(highest[k], term[k]);
     }
   }
   int varying[kNameSlots];
@@ -146,7 +146,7 @@ std::size_t build_sort_keys(const SymbolicNames& symbolic, const TermStore& stor
   scratch.keys.resize(count * key_size + 1);
   unsigned char* key = scratch.keys.data();
   for (const int row : scratch.rows) {
-    const int32_t* term = term_row(store, row);
+    const Exponent* term = term_row(store, row);
     for (int v = 0; v < varying_count; ++v) {
       const int k = varying[v];
       const auto distance = static_cast<uint32_t>(static_cast<int64_t>(highest[k]) - term[k]);
@@ -193,8 +193,8 @@ void merge_bucket(const SymbolicNames& symbolic, TermStore& store, int power,
 }
 
 // Lowers the common factors to what a term with a nonzero coefficient has.
-void take_common_factors(CancellationState& state, const int32_t* term, int name_slots) {
-  const int32_t coefficient = term[name_slots];
+void take_common_factors(CancellationState& state, const Exponent* term, int32_t coefficient,
+                         int name_slots) {
   for (int k = 0; k < name_slots; ++k) {
     if (term[k] < state.min_exponent[k]) state.min_exponent[k] = term[k];
   }
@@ -232,10 +232,11 @@ void makecancellationlist(CancellationState& state, const TermStore& store) {
   if (powers.usable()) {
     for (int row = 0; row < powers.rows(); ++row) {
       const int power = powers.power_of(row);
-      const int32_t* term = term_row(store, row);
-      if (power < 0 || term[slots] == 0) continue;
+      const Exponent* term = term_row(store, row);
+      const int32_t coefficient = coefficient_in(store, term);
+      if (power < 0 || coefficient == 0) continue;
       if (power < state.min_power) state.min_power = power;
-      take_common_factors(state, term, slots);
+      take_common_factors(state, term, coefficient, slots);
       nonzero_term_seen = true;
     }
   } else {
@@ -243,9 +244,10 @@ void makecancellationlist(CancellationState& state, const TermStore& store) {
       if (!bucket_has_nonzero_term(store, p)) continue;
       if (p < state.min_power) state.min_power = p;
       for (int position = 0; position < store.bucket_count[p]; ++position) {
-        const int32_t* term = term_row(store, poly_entry(store, position, p));
-        if (term[slots] == 0) continue;
-        take_common_factors(state, term, slots);
+        const Exponent* term = term_row(store, poly_entry(store, position, p));
+        const int32_t coefficient = coefficient_in(store, term);
+        if (coefficient == 0) continue;
+        take_common_factors(state, term, coefficient, slots);
         nonzero_term_seen = true;
       }
     }

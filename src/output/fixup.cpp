@@ -20,17 +20,17 @@ bool coefficient_in_range(int64_t coefficient) {
 // Adds t's coefficient to u's; false (with a message) when the sum would not
 // fit. Coefficients are kept within +-2147483647 so that negating them or
 // taking their absolute value can never overflow.
-bool add_coefficient(int32_t& u, int32_t t, FILE* out) {
-  const int64_t sum = static_cast<int64_t>(u) + t;
+bool add_coefficient(const TermStore& store, Exponent* u, const Exponent* t, FILE* out) {
+  const int64_t sum = static_cast<int64_t>(coefficient_in(store, u)) + coefficient_in(store, t);
   if (!coefficient_in_range(sum)) {
     std::fprintf(out, "coefficient out of range in unit correction\n");
     return false;
   }
-  u = static_cast<int32_t>(sum);
+  set_coefficient_in(store, u, static_cast<int32_t>(sum));
   return true;
 }
 
-bool equal_exponents(const int32_t* u, const int32_t* t, int length) {
+bool equal_exponents(const Exponent* u, const Exponent* t, int length) {
   for (int k = 0; k < length; ++k) {
     if (u[k] != t[k]) return false;
   }
@@ -44,10 +44,10 @@ int grow_poly(const NetworkTables& net, TermStore& store, FILE* out) {
 struct ExponentHash {
   const TermStore* store;
   std::size_t operator()(int row) const {
-    const int32_t* exponents = term_row(*store, row);
+    const Exponent* exponents = term_row(*store, row);
     uint64_t hash = 0xcbf29ce484222325u;
     for (int k = 0; k < store->name_slots; ++k) {
-      hash = (hash ^ static_cast<uint32_t>(exponents[k])) * 0x100000001b3u;
+      hash = (hash ^ static_cast<uint16_t>(exponents[k])) * 0x100000001b3u;
     }
     return static_cast<std::size_t>(hash ^ (hash >> 32));
   }
@@ -108,9 +108,7 @@ int refile_term(const NetworkTables& net, TermStore& store, CorrectedTermIndex& 
     TermsByExponents& corrected = corrected_terms_of(index, store, power);
     const auto twin = corrected.find(row);
     if (twin != corrected.end()) {
-      return add_coefficient(term_coefficient(store, *twin), term_coefficient(store, row), out)
-                 ? 0
-                 : 1;
+      return add_coefficient(store, term_row(store, *twin), term_row(store, row), out) ? 0 : 1;
     }
     if (count + 1 >= store.poly_capacity && grow_poly(net, store, out) != 0) return 1;
   }
@@ -135,32 +133,31 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
     if (net.ohm_unit_factors[k] != 0) corrected_names[corrected_count++] = k;
     if (net.powermap[k] != 0) reactive_names[reactive_count++] = k;
   }
-  const int coefficient = store.coefficient_entry();
-  const int corrected_flag = store.corrected_flag_entry();
 
   for (int p = 0; p < kPowerBuckets; ++p) {
     const int count = store.bucket_count[p];
     int kept = 0;
     for (int j = 0; j < count; ++j) {
       const int row = poly_entry(store, j, p);
-      int32_t* t = term_row(store, row);
-      if (!coefficient_in_range(t[coefficient])) {
+      Exponent* t = term_row(store, row);
+      const int32_t coefficient = coefficient_in(store, t);
+      if (!coefficient_in_range(coefficient)) {
         std::fprintf(out, "coefficient out of range in unit correction\n");
         return 1;
       }
       bool stays = true;
-      if (t[corrected_flag] != 1) {
-        t[corrected_flag] = 1;
+      if (corrected_flag_in(store, t) != 1) {
+        set_corrected_flag_in(store, t, 1);
         for (int i = 0; i < corrected_count; ++i) {
           const int k = corrected_names[i];
-          t[k] = net.ohm_unit_factors[k] - t[k];
+          t[k] = static_cast<Exponent>(net.ohm_unit_factors[k] - t[k]);
         }
         int64_t power = 0;
         for (int i = 0; i < reactive_count; ++i) power += t[reactive_names[i]];
         if (power < 0 || power >= kPowerBuckets) {
           // Only a zero-coefficient term (invisible in the output) may stay
           // in a bucket that is not its own.
-          if (t[coefficient] != 0) {
+          if (coefficient != 0) {
             std::fprintf(out, "power of s outside 0..42 after unit correction\n");
             return 1;
           }
@@ -178,7 +175,7 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
 }
 
 // >0 when u's exponent vector is the larger, <0 when t's, 0 when equal.
-int compare_exponents(const int32_t* u, const int32_t* t, int length) {
+int compare_exponents(const Exponent* u, const Exponent* t, int length) {
   for (int k = 0; k < length; ++k) {
     if (u[k] != t[k]) return u[k] > t[k] ? 1 : -1;
   }
@@ -218,19 +215,17 @@ int merge_equal_terms(TermStore& store, const bool may_hold_equal_terms[], FILE*
     int first_kept = count;
     for (int j = count - 1; j >= 0; --j) {
       const int row = poly_entry(store, j, p);
-      const int32_t* t = term_row(store, row);
+      const Exponent* t = term_row(store, row);
       bool merged = false;
-      if (t[store.corrected_flag_entry()] == 1) {
+      if (corrected_flag_in(store, t) == 1) {
         int low = 0;
         int high = j - 1;
         int probe = (j - 1) / 2;
         while (low <= high) {
-          int32_t* u = term_row(store, poly_entry(store, probe, p));
+          Exponent* u = term_row(store, poly_entry(store, probe, p));
           const int order = compare_exponents(u, t, store.name_slots);
           if (order == 0) {
-            if (!add_coefficient(u[store.coefficient_entry()], t[store.coefficient_entry()], out)) {
-              return 1;
-            }
+            if (!add_coefficient(store, u, t, out)) return 1;
             merged = true;
             break;
           }
@@ -276,8 +271,8 @@ void trace(const NetworkTables& net, FILE* out, const char* line) {
 void eval_branchtag(NetworkTables& net, const TermStore& store) {
   int count = net.impedance_count;
   if (count > kNameSlots) count = kNameSlots;
-  auto raise_factors = [&](const int32_t* term) {
-    if (term[store.coefficient_entry()] == 0) return;
+  auto raise_factors = [&](const Exponent* term) {
+    if (coefficient_in(store, term) == 0) return;
     for (int i = 0; i < count; ++i) {
       const int k = net.impedance_list[i];
       if (k < 0 || k >= store.name_slots) continue;

@@ -51,7 +51,7 @@ void append(char* line, int& length, const char* text, int text_length) {
   length += text_length;
 }
 
-void print_term(const SymbolTexts& texts, const int32_t* term, int name_slots, double value,
+void print_term(const SymbolTexts& texts, const Exponent* term, int name_slots, double value,
                 bool rational, FILE* out) {
   char line[kLineBytes];
   int length = 0;
@@ -59,7 +59,7 @@ void print_term(const SymbolTexts& texts, const int32_t* term, int name_slots, d
   if (rational && value > 0) line[length++] = '+';
   length += format_value(line + length, value);
   for (int k = 0; k < name_slots; ++k) {
-    const int32_t exponent = term[k];
+    const int exponent = term[k];
     if (exponent <= 0) continue;
     append(line, length, texts.name[k], texts.name_length[k]);
     if (exponent < kPreparedExponents) {

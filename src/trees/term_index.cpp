@@ -32,7 +32,7 @@ struct NameHashes {
 };
 constexpr NameHashes kNameHashes;
 
-bool same_vector(const int32_t* row, const int32_t* exponents, int length) {
+bool same_vector(const Exponent* row, const Exponent* exponents, int length) {
   for (int i = 0; i < length; ++i) {
     if (row[i] != exponents[i]) return false;
   }
@@ -41,7 +41,7 @@ bool same_vector(const int32_t* row, const int32_t* exponents, int length) {
 
 // Whether vector a comes before vector b in a column: the larger exponent at
 // the first entry where they differ.
-bool vector_before(const int32_t* a, const int32_t* b, int length) {
+bool vector_before(const Exponent* a, const Exponent* b, int length) {
   for (int i = 0; i < length; ++i) {
     if (a[i] != b[i]) return a[i] > b[i];
   }
@@ -91,7 +91,7 @@ uint64_t TermIndex::hash_of(const int32_t* names, const int32_t* edges, int coun
   return mix(sum + 0x6a09e667f3bcc909ULL * static_cast<uint64_t>(power + 1));
 }
 
-int TermIndex::find(uint64_t hash, int power, const int32_t* exponents, int length,
+int TermIndex::find(uint64_t hash, int power, const Exponent* exponents, int length,
                     const TermStore& store) const {
   const int32_t tag = tag_of(hash);
   const uint64_t mask = slot_count() - 1;
@@ -105,7 +105,7 @@ int TermIndex::find(uint64_t hash, int power, const int32_t* exponents, int leng
   }
 }
 
-void TermIndex::appended(const TermStore& store, int power, int n, const int32_t* exponents,
+void TermIndex::appended(const TermStore& store, int power, int n, const Exponent* exponents,
                          int length) {
   // Trees arrive in an order that mostly files each new term at the end of
   // its column already; only columns where that fails need sorting.

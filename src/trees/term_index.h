@@ -39,11 +39,11 @@ class TermIndex {
   static uint64_t hash_of(const int32_t* names, const int32_t* edges, int count, int power);
 
   // Row of the term with this hash, power and vector, or -1.
-  int find(uint64_t hash, int power, const int32_t* exponents, int length,
+  int find(uint64_t hash, int power, const Exponent* exponents, int length,
            const TermStore& store) const;
   // To be called before a new row number is put at position n, the end, of
   // the column of `power`.
-  void appended(const TermStore& store, int power, int n, const int32_t* exponents, int length);
+  void appended(const TermStore& store, int power, int n, const Exponent* exponents, int length);
   // Records the new row, which must be terms_used - 1. Gives the index up,
   // ordering the columns first, when the table cannot grow.
   void insert(uint64_t hash, int power, int row, TermStore& store, const TermContext& context);

@@ -34,8 +34,8 @@ void* reallocate_elements(void* array, long long count, std::size_t element_size
 int alloc_term_store(TermStore& store, int name_count) {
   store = TermStore{};
   store.name_slots = name_slots_for(name_count);
-  auto* termlist = static_cast<int32_t*>(store_calloc(
-      static_cast<std::size_t>(kInitialTermCapacity) * store.row_ints(), sizeof(int32_t)));
+  auto* termlist = static_cast<Exponent*>(
+      store_calloc(static_cast<std::size_t>(kInitialTermCapacity), store.row_bytes()));
   auto* termvalue = static_cast<double*>(
       store_calloc(static_cast<std::size_t>(kInitialTermCapacity), sizeof(double)));
   auto* poly = static_cast<int32_t*>(
@@ -134,11 +134,11 @@ int grow_terms(TermStore& store, const TermContext& context) {
   if (trace) std::fprintf(context.out, "resizing termlist ");
   void* termlist = store.termlist;
   int termlist_capacity = old_capacity;
-  if (resize_array(&termlist, &termlist_capacity, sizeof(int32_t) * store.row_ints(),
+  if (resize_array(&termlist, &termlist_capacity, store.row_bytes(),
                    context.test_bitmap, context.out) != 0) {
     return 1;
   }
-  store.termlist = static_cast<int32_t*>(termlist);
+  store.termlist = static_cast<Exponent*>(termlist);
 
   if (trace) std::fprintf(context.out, "resizing termvalue ");
   void* termvalue = store.termvalue;
@@ -163,33 +163,36 @@ int grow_poly(TermStore& store, const TermContext& context) {
 }
 
 // Writes row terms_used from the exponent vector, then keeps one spare row.
-int append_row(TermStore& store, const int32_t* exponents, int sign, const TermContext& context) {
-  int32_t* row = term_row(store, store.terms_used);
-  std::memcpy(row, exponents, sizeof(int32_t) * store.name_slots);
-  row[store.coefficient_entry()] = sign;
-  row[store.corrected_flag_entry()] = 0;
+int append_row(TermStore& store, const Exponent* exponents, int sign,
+               const TermContext& context) {
+  Exponent* row = term_row(store, store.terms_used);
+  // The padding entry, if any, is written too, so that whole rows compare.
+  std::memcpy(row, exponents, sizeof(Exponent) * store.coefficient_offset());
+  set_coefficient_in(store, row, sign);
+  set_corrected_flag_in(store, row, 0);
   if (store.terms_used + 1 >= store.term_capacity && grow_terms(store, context) != 0) return 1;
   ++store.terms_used;
   return 0;
 }
 
-int add_to_coefficient(int32_t& coefficient, int sign) {
+int add_to_coefficient(const TermStore& store, Exponent* row, int sign) {
+  const int32_t coefficient = coefficient_in(store, row);
   if ((sign > 0 && coefficient > INT32_MAX - sign) ||
       (sign < 0 && coefficient < INT32_MIN - sign)) {
     return 1;
   }
-  coefficient += sign;
+  set_coefficient_in(store, row, coefficient + sign);
   return 0;
 }
 
 // The same rows, coefficients, counts and growth as binary insertion; only the
 // column order is left to the index's finish().
 int add_indexed_term(int sign, int power, int count, const int32_t* admittance_edges,
-                     const int32_t* exponents, int length, TermStore& store,
+                     const Exponent* exponents, int length, TermStore& store,
                      const TermContext& context, TermIndex& index) {
   const uint64_t hash = TermIndex::hash_of(context.dbranchmap, admittance_edges, count, power);
   const int found = index.find(hash, power, exponents, length, store);
-  if (found >= 0) return add_to_coefficient(term_coefficient(store, found), sign);
+  if (found >= 0) return add_to_coefficient(store, term_row(store, found), sign);
 
   const int n = store.bucket_count[power];
   const int row = store.terms_used;
@@ -219,7 +222,7 @@ int add_term(int sign, int power, int count, const int32_t* admittance_edges, Te
   }
   if (context.test_bitmap & kBitNoStore) return 0;
 
-  int32_t exponents[kCoefficientEntry] = {};
+  Exponent exponents[kCoefficientEntry] = {};
   const int length = exponent_length_of(context, store);
   for (int k = 0; k < count; ++k) {
     const int32_t name = context.dbranchmap[admittance_edges[k]];
@@ -247,11 +250,11 @@ int add_term(int sign, int power, int count, const int32_t* admittance_edges, Te
   int mid = (n - 1) / 2;
   int position = 0;
   while (hi >= lo && position >= 0) {
-    int32_t* row = term_row(store, poly_entry(store, mid, power));
+    Exponent* row = term_row(store, poly_entry(store, mid, power));
     int i = 0;
     while (i < length && row[i] == exponents[i]) ++i;
     if (i == length) {
-      if (add_to_coefficient(row[store.coefficient_entry()], sign) != 0) return 1;
+      if (add_to_coefficient(store, row, sign) != 0) return 1;
       position = -1;
     } else if (row[i] < exponents[i]) {
       hi = mid - 1;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "input/network_tables.h"
 #include "trees/run_stats.h"
@@ -10,23 +11,28 @@
 namespace kavrel {
 
 constexpr int kCoefficientEntry = 104;  // the most exponent entries a row can have
-constexpr int kTermRowInts = kCoefficientEntry + 2;  // the widest row
 constexpr int kPowerBuckets = 43;      // powers of s 0..42
 constexpr int kInitialTermCapacity = 4472;
 constexpr int kInitialPolyCapacity = 104;
 
+// An exponent of one name in one term. A tree holds at most kEdgeSlots edges,
+// and unit correction and cancellation only add or subtract such counts, so
+// every exponent stays far inside 16 bits.
+using Exponent = int16_t;
+
 // The terms of one topological function (or one working copy of it).
 // termlist: term_capacity rows, each the exponents of name indices
-// 0..name_slots-1, then the coefficient, then the corrected flag; termvalue:
-// one double per row; poly: kPowerBuckets columns of poly_capacity entries,
-// column p listing the termlist rows of power p in descending exponent-vector
-// order. Each column is contiguous, so a store whose terms fall in few powers
-// touches only the memory those columns use.
+// 0..name_slots-1 (padded to an even count), then the 32-bit coefficient, then
+// the 32-bit corrected flag; termvalue: one double per row; poly:
+// kPowerBuckets columns of poly_capacity entries, column p listing the
+// termlist rows of power p in descending exponent-vector order. Each column
+// is contiguous, so a store whose terms fall in few powers touches only the
+// memory those columns use.
 // Rows only hold the name indices a network can use: the exponents of all
 // higher indices are zero, and leaving them out keeps a large store several
 // times smaller.
 struct TermStore {
-  int32_t* termlist = nullptr;
+  Exponent* termlist = nullptr;
   double* termvalue = nullptr;
   int32_t* poly = nullptr;
   int32_t bucket_count[kPowerBuckets] = {};
@@ -35,19 +41,41 @@ struct TermStore {
   int terms_used = 0;
   int name_slots = kCoefficientEntry;
 
-  int row_ints() const { return name_slots + 2; }
-  int coefficient_entry() const { return name_slots; }
-  int corrected_flag_entry() const { return name_slots + 1; }
+  // Row offsets in Exponent units; rows stay 4-byte aligned.
+  int coefficient_offset() const { return (name_slots + 1) & ~1; }
+  int corrected_flag_offset() const { return coefficient_offset() + 2; }
+  int row_units() const { return coefficient_offset() + 4; }
+  std::size_t row_bytes() const { return sizeof(Exponent) * static_cast<std::size_t>(row_units()); }
 };
 
-inline int32_t* term_row(const TermStore& store, int row) {
-  return store.termlist + static_cast<long>(row) * store.row_ints();
+inline Exponent* term_row(const TermStore& store, int row) {
+  return store.termlist + static_cast<long>(row) * store.row_units();
 }
-inline int32_t& term_coefficient(const TermStore& store, int row) {
-  return term_row(store, row)[store.coefficient_entry()];
+
+inline int32_t coefficient_in(const TermStore& store, const Exponent* row) {
+  int32_t value;
+  std::memcpy(&value, row + store.coefficient_offset(), sizeof value);
+  return value;
 }
-inline int32_t& term_corrected_flag(const TermStore& store, int row) {
-  return term_row(store, row)[store.corrected_flag_entry()];
+inline void set_coefficient_in(const TermStore& store, Exponent* row, int32_t value) {
+  std::memcpy(row + store.coefficient_offset(), &value, sizeof value);
+}
+inline int32_t corrected_flag_in(const TermStore& store, const Exponent* row) {
+  int32_t value;
+  std::memcpy(&value, row + store.corrected_flag_offset(), sizeof value);
+  return value;
+}
+inline void set_corrected_flag_in(const TermStore& store, Exponent* row, int32_t value) {
+  std::memcpy(row + store.corrected_flag_offset(), &value, sizeof value);
+}
+inline int32_t term_coefficient(const TermStore& store, int row) {
+  return coefficient_in(store, term_row(store, row));
+}
+inline void set_term_coefficient(const TermStore& store, int row, int32_t value) {
+  set_coefficient_in(store, term_row(store, row), value);
+}
+inline int32_t term_corrected_flag(const TermStore& store, int row) {
+  return corrected_flag_in(store, term_row(store, row));
 }
 
 // The row width for a network whose canonical name indices are below
