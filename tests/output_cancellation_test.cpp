@@ -152,4 +152,50 @@ TEST(Cancellation, MergedValuesAreSummedInBucketOrder) {
             "\n End:\n\n");
 }
 
+// G-like terms R1, R2, R3 (the symbols standing for conductances): unit
+// correction turns their stored descending order into an ascending one,
+// which must print reversed. A bucket holding two equal products side by
+// side, or ordered one way for one pair and the other way for the next,
+// still goes through the full merge.
+TEST(Cancellation, BucketsOrderedEitherWayOrNeitherPrintDescending) {
+  auto net = make_network();
+  const int r1 = add_name(*net, "R1");
+  const int r2 = add_name(*net, "R2");
+  const int r3 = add_name(*net, "R3");
+  const int c1 = add_name(*net, "C1");
+  const int c2 = add_name(*net, "C2");
+  const int n = add_name(*net, "N", 2.0);
+  const int g1 = add_name(*net, "G1");
+  const int g2 = add_name(*net, "G2");
+  const int g3 = add_name(*net, "G3");
+  Stores stores;
+  stores.set(0, {{0, 1, {{r1, 1}}}, {0, 1, {{r2, 1}}}, {0, 1, {{r3, 1}}},
+                 {1, 1, {{c1, 1}}}, {1, 1, {{c2, 1}}}});
+  // Once the numeric N drops out, power 0 holds G1 twice side by side and
+  // power 1 reads C1 G3, C1 G1, C1 G2.
+  stores.set(2, {{0, 1, {{n, 1}, {g1, 1}}}, {0, 1, {{g1, 1}}}, {0, 1, {{g2, 1}}},
+                 {1, 1, {{c1, 1}, {n, 1}, {g3, 1}}}, {1, 1, {{c1, 1}, {g1, 1}}},
+                 {1, 1, {{c1, 1}, {g2, 1}}}});
+  EXPECT_EQ(print_function(*net, stores, 1, 0, 2),
+            "\n Numerator:\n\n + s^0  (\n"
+            "         1 R1    R2   \n"
+            "         1 R1    R3   \n"
+            "         1 R2    R3   \n"
+            "        )\n"
+            " + s^1  (\n"
+            "         1 R1    R2    R3    C1   \n"
+            "         1 R1    R2    R3    C2   \n"
+            "        )\n"
+            "\n Denominator:\n\n + s^0  (\n"
+            "         3 R1    R2    R3    G1   \n"
+            "         1 R1    R2    R3    G2   \n"
+            "        )\n"
+            " + s^1  (\n"
+            "         1 R1    R2    R3    C1    G1   \n"
+            "         1 R1    R2    R3    C1    G2   \n"
+            "         2 R1    R2    R3    C1    G3   \n"
+            "        )\n"
+            "\n End:\n\n");
+}
+
 }  // namespace

@@ -158,6 +158,43 @@ std::size_t build_sort_keys(const SymbolicNames& symbolic, const TermStore& stor
   return key_size;
 }
 
+// >0 when a's symbol product comes first (the larger exponent at the first
+// symbolic name where they differ), <0 when b's, 0 when equal.
+int compare_products(const SymbolicNames& symbolic, const Exponent* a, const Exponent* b) {
+  for (int i = 0; i < symbolic.count; ++i) {
+    const int k = symbolic.names[i];
+    if (a[k] != b[k]) return a[k] > b[k] ? 1 : -1;
+  }
+  return 0;
+}
+
+// A bucket already strictly ordered, either way, has nothing to merge: the
+// sort below would keep it or reverse it. Unit correction reverses the order
+// of a bucket whose differing names are all corrected, so both are common.
+bool put_in_order_without_sorting(const SymbolicNames& symbolic, TermStore& store, int power) {
+  const int count = store.bucket_count[power];
+  int ascending = 0;
+  int descending = 0;
+  for (int position = 1; position < count; ++position) {
+    const int order = compare_products(symbolic, term_row(store, poly_entry(store, position - 1, power)),
+                                       term_row(store, poly_entry(store, position, power)));
+    if (order > 0) {
+      ++descending;
+    } else if (order < 0) {
+      ++ascending;
+    } else {
+      return false;
+    }
+    if (ascending > 0 && descending > 0) return false;
+  }
+  if (ascending > 0) {
+    for (int low = 0, high = count - 1; low < high; ++low, --high) {
+      std::swap(poly_entry(store, low, power), poly_entry(store, high, power));
+    }
+  }
+  return true;
+}
+
 // Binary insertion of each term into a list that is always strictly ordered
 // with one term per symbol product amounts to a stable sort by descending
 // symbol product in which every run of equal products collapses into its
@@ -165,6 +202,7 @@ std::size_t build_sort_keys(const SymbolicNames& symbolic, const TermStore& stor
 // order.
 void merge_bucket(const SymbolicNames& symbolic, TermStore& store, int power,
                   MergeScratch& scratch) {
+  if (put_in_order_without_sorting(symbolic, store, power)) return;
   const int count = store.bucket_count[power];
   scratch.rows.resize(static_cast<std::size_t>(count));
   scratch.order.resize(static_cast<std::size_t>(count));
