@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -325,7 +326,8 @@ struct FiledStore {
   int result = 0;
 };
 
-void file_terms(const std::vector<RandomTerm>& terms, kavrel::TermIndex* index, FiledStore& filed) {
+void file_terms(const std::vector<RandomTerm>& terms, kavrel::TermIndex* index, FiledStore& filed,
+                bool terms_distinct = false) {
   int32_t names[kIdentitySlots];
   for (int e = 0; e < kIdentitySlots; ++e) names[e] = e;
   names[20] = 3;  // edges 3 and 20 carry one name text
@@ -339,7 +341,7 @@ void file_terms(const std::vector<RandomTerm>& terms, kavrel::TermIndex* index, 
   context.out = out;
   ASSERT_EQ(kavrel::alloc_term_store(filed.store), 0);
   if (index != nullptr) {
-    ASSERT_TRUE(index->start());
+    ASSERT_TRUE(index->start(terms_distinct));
     context.index = index;
   }
   for (const RandomTerm& term : terms) {
@@ -387,6 +389,29 @@ TEST(IndexedTermStore, AgreesWithBinaryInsertionThroughEveryGrowth) {
   expect_same_stores(plain, indexed);
   kavrel::free_term_store(plain.store);
   kavrel::free_term_store(indexed.store);
+}
+
+// Terms known to be distinct are only appended and their columns sorted at
+// the end, without a table: the store is the one binary insertion builds.
+TEST(IndexedTermStore, DistinctTermsNeedNoTable) {
+  std::vector<RandomTerm> terms;
+  std::set<std::pair<int, std::multiset<int32_t>>> seen;
+  for (const RandomTerm& term : random_terms(40000, 8)) {
+    // Edge 20 shares its name with edge 3.
+    std::multiset<int32_t> names;
+    for (const int32_t edge : term.edges) names.insert(edge == 20 ? 3 : edge);
+    if (seen.insert({term.power, names}).second) terms.push_back(term);
+  }
+  FiledStore plain;
+  FiledStore appended;
+  kavrel::TermIndex index;
+  file_terms(terms, nullptr, plain);
+  file_terms(terms, &index, appended, true);
+  EXPECT_FALSE(index.in_use());
+  ASSERT_GT(plain.store.terms_used, 4472);
+  expect_same_stores(plain, appended);
+  kavrel::free_term_store(plain.store);
+  kavrel::free_term_store(appended.store);
 }
 
 TEST(IndexedTermStore, AnIndexThatCannotGrowHandsOverToBinaryInsertion) {

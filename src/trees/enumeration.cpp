@@ -406,6 +406,23 @@ struct GraphShape {
   bool same_orientation = true;  // and both graphs orient every edge alike
 };
 
+// Whether no two trees can give the same term: every tree holds all the
+// forced edges, so when every other edge is an admittance edge with a name of
+// its own, distinct trees have distinct sets of admittance names.
+bool trees_give_distinct_terms(const EdgeLists& lists) {
+  bool name_taken[kNameSlots] = {};
+  for (int e = 2; e <= lists.edges; ++e) {
+    if (lists.dmap[e] != 0) {
+      if ((lists.dmap[e] & kForcedKinds) == 0) return false;
+      continue;
+    }
+    const int32_t name = lists.dbranchmap[e];
+    if (name < 0 || name >= kNameSlots || name_taken[name]) return false;
+    name_taken[name] = true;
+  }
+  return true;
+}
+
 GraphShape graph_shape(const EdgeLists& lists, int nodes) {
   GraphShape shape;
   for (int e = 2; e <= lists.edges; ++e) {
@@ -485,7 +502,8 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
   pruning.non_common_trees = !worded_only && (bits & kRawTreeVisibleBits) == 0 &&
                              !shape.v_test_redundant;
   TermIndex index;
-  if (!worded_only && (bits & kBitNoStore) == 0 && store.terms_used == 0 && index.start()) {
+  if (!worded_only && (bits & kBitNoStore) == 0 && store.terms_used == 0 &&
+      index.start(trees_give_distinct_terms(lists))) {
     term_context.index = &index;
   }
 

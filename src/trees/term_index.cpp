@@ -61,6 +61,7 @@ struct DescendingVector {
 TermIndex::~TermIndex() { release(); }
 
 void TermIndex::release() {
+  in_use_ = false;
   std::free(table_);
   std::free(row_power_);
   table_ = nullptr;
@@ -70,8 +71,13 @@ void TermIndex::release() {
   used_ = 0;
 }
 
-bool TermIndex::start() {
+bool TermIndex::start(bool terms_distinct) {
   release();
+  for (bool& flag : out_of_order_) flag = false;
+  if (terms_distinct) {
+    in_use_ = true;
+    return true;
+  }
   table_ = static_cast<int32_t*>(std::malloc(2 * sizeof(int32_t) << kInitialSlotBits));
   row_power_ = static_cast<int8_t*>(std::malloc(kInitialRows));
   if (table_ == nullptr || row_power_ == nullptr) {
@@ -81,7 +87,7 @@ bool TermIndex::start() {
   slot_bits_ = kInitialSlotBits;
   row_capacity_ = kInitialRows;
   for (uint64_t i = 0; i < slot_count(); ++i) table_[2 * i + 1] = -1;
-  for (bool& flag : out_of_order_) flag = false;
+  in_use_ = true;
   return true;
 }
 
@@ -93,6 +99,7 @@ uint64_t TermIndex::hash_of(const int32_t* names, const int32_t* edges, int coun
 
 int TermIndex::find(uint64_t hash, int power, const Exponent* exponents, int length,
                     const TermStore& store) const {
+  if (table_ == nullptr) return -1;
   const int32_t tag = tag_of(hash);
   const uint64_t mask = slot_count() - 1;
   for (uint64_t i = first_slot(tag);; i = (i + 1) & mask) {
@@ -151,6 +158,7 @@ bool TermIndex::grow_rows() {
 
 void TermIndex::insert(uint64_t hash, int power, int row, TermStore& store,
                        const TermContext& context) {
+  if (table_ == nullptr) return;
   if (row >= row_capacity_ && !grow_rows()) {
     finish(store, context);
     return;
@@ -164,23 +172,19 @@ void TermIndex::insert(uint64_t hash, int power, int row, TermStore& store,
   }
 }
 
-// Sorts the columns marked out of order, in the table's space: every row of a
-// column but possibly the newest is in the table, which has two entries per
-// slot and more slots than entries.
+// Sorts the columns marked out of order; each column is contiguous.
 void TermIndex::order_columns(TermStore& store, const TermContext& context) {
   const DescendingVector before{&store, exponent_length_of(context, store)};
-  int32_t* scratch = table_;
   for (int p = 0; p < kPowerBuckets; ++p) {
-    const int n = store.bucket_count[p];
-    if (!out_of_order_[p] || static_cast<uint64_t>(n) > 2 * slot_count()) continue;
-    for (int r = 0; r < n; ++r) scratch[r] = poly_entry(store, r, p);
-    std::sort(scratch, scratch + n, before);
-    for (int r = 0; r < n; ++r) poly_entry(store, r, p) = scratch[r];
+    const int n = std::min(store.bucket_count[p], store.poly_capacity);
+    if (!out_of_order_[p] || n < 2) continue;
+    int32_t* column = &poly_entry(store, 0, p);
+    std::sort(column, column + n, before);
   }
 }
 
 void TermIndex::finish(TermStore& store, const TermContext& context) {
-  if (table_ == nullptr) return;
+  if (!in_use_) return;
   if (store.termlist != nullptr && store.poly != nullptr) order_columns(store, context);
   release();
 }

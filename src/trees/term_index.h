@@ -19,6 +19,9 @@ struct TermContext;
 // store's own allocations happen at the same moments with or without it. If
 // the table cannot grow, the columns are put in order at once and add_term
 // goes on by binary insertion: the result is the same.
+//
+// When the caller knows that no two trees give the same term, there is
+// nothing to find: the index then keeps no table and only orders the columns.
 class TermIndex {
  public:
   static constexpr int kInitialSlotBits = 12;
@@ -31,10 +34,12 @@ class TermIndex {
   TermIndex& operator=(const TermIndex&) = delete;
   ~TermIndex();
 
-  // Prepares an empty table for an empty store; false (index not in use)
-  // when it cannot be had.
-  bool start();
-  bool in_use() const { return table_ != nullptr; }
+  // Prepares an empty table for an empty store, or none when every term will
+  // be new; false (index not in use) when it cannot be had.
+  bool start(bool terms_distinct = false);
+  bool in_use() const { return in_use_; }
+  // Whether terms are looked up at all (find and insert have work to do).
+  bool finds_terms() const { return table_ != nullptr; }
 
   static uint64_t hash_of(const int32_t* names, const int32_t* edges, int count, int power);
 
@@ -67,6 +72,7 @@ class TermIndex {
   void release();
 
   const int slot_bits_limit_;
+  bool in_use_ = false;
   int32_t* table_ = nullptr;
   int slot_bits_ = 0;
   long long used_ = 0;

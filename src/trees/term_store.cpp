@@ -190,9 +190,12 @@ int add_to_coefficient(const TermStore& store, Exponent* row, int sign) {
 int add_indexed_term(int sign, int power, int count, const int32_t* admittance_edges,
                      const Exponent* exponents, int length, TermStore& store,
                      const TermContext& context, TermIndex& index) {
-  const uint64_t hash = TermIndex::hash_of(context.dbranchmap, admittance_edges, count, power);
-  const int found = index.find(hash, power, exponents, length, store);
-  if (found >= 0) return add_to_coefficient(store, term_row(store, found), sign);
+  uint64_t hash = 0;
+  if (index.finds_terms()) {
+    hash = TermIndex::hash_of(context.dbranchmap, admittance_edges, count, power);
+    const int found = index.find(hash, power, exponents, length, store);
+    if (found >= 0) return add_to_coefficient(store, term_row(store, found), sign);
+  }
 
   const int n = store.bucket_count[power];
   const int row = store.terms_used;
