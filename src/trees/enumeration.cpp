@@ -507,6 +507,7 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
     term_context.index = &index;
   }
 
+  qualification.v_acyclic = pruning.non_common_trees;
   TreeEnumerator enumerator(lists, qualification, raw_tree_limit, pruning);
   enumerator.next_tree();
   while (enumerator.enum_state == 1) {

@@ -35,6 +35,20 @@ bool spans_v_graph(const EdgeLists& lists, int nodes, const TreeEdgeList& tree) 
   return true;
 }
 
+// The same answer for edges known to hold no v-cycle: nodes-2 such edges
+// among nodes 1..nodes-1 form a spanning tree of them; an edge touching any
+// other node leaves too few to connect them.
+bool spans_v_graph_acyclic(const EdgeLists& lists, int nodes, const TreeEdgeList& tree) {
+  if (tree.count != nodes - 2) return spans_v_graph(lists, nodes, tree);
+  for (int k = 1; k <= tree.count; ++k) {
+    const int e = tree.edge[k];
+    const int a = lists.vnode1[e];
+    const int b = lists.vnode2[e];
+    if (a < 1 || a > nodes - 1 || b < 1 || b > nodes - 1) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool qualify_raw_tree(const QualificationSettings& settings, const TreeEdgeList& tree,
@@ -64,7 +78,9 @@ bool qualify_raw_tree(const QualificationSettings& settings, const TreeEdgeList&
     }
     return false;
   }
-  if (!settings.v_test_redundant && !spans_v_graph(lists, settings.nodes, tree)) {
+  if (!settings.v_test_redundant &&
+      !(settings.v_acyclic ? spans_v_graph_acyclic(lists, settings.nodes, tree)
+                           : spans_v_graph(lists, settings.nodes, tree))) {
     if (listing) std::fprintf(out, " rejected: no corresponding v-tree\n");
     return false;
   }

@@ -28,6 +28,9 @@ struct QualificationSettings {
   // Every edge joins the same node pair in both graphs and nothing but edge 1
   // touches the reserved node, so every i-tree is also a v-tree.
   bool v_test_redundant = false;
+  // The enumeration never takes an edge that closes a v-cycle, so a tree's
+  // edges form a v-forest.
+  bool v_acyclic = false;
   FILE* out = nullptr;
 };
 
