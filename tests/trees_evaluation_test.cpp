@@ -8,10 +8,13 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <random>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "trees/memory.h"
+#include "trees/qualification.h"
 #include "trees/term_store.h"
 #include "trees/topofun.h"
 
@@ -609,6 +612,60 @@ TEST_F(StoresFixture, TablesBeyondTheEnumerationLimitsAreRefused) {
   net.port_nodes[2] = 0;
   EXPECT_NE(evaluate(net, stores, 1), "");
   EXPECT_EQ(evaluate(net, stores, 0), "");  // V needs no port nodes
+}
+
+}  // namespace
+
+namespace {
+
+// The walk as described: from node 1, repeatedly take the lowest list position
+// not yet used whose edge touches the node on top of the stack.
+void walk_by_scanning(int n, int nodes, const int32_t* end1, const int32_t* end2,
+                      const int32_t* list, int32_t* perm) {
+  for (int v = 0; v < nodes; ++v) perm[v] = 0;
+  std::vector<bool> used(static_cast<std::size_t>(n) + 1, false);
+  std::vector<int> stack = {1};
+  while (!stack.empty()) {
+    const int u = stack.back();
+    int k = 1;
+    while (k <= n && (used[static_cast<std::size_t>(k)] ||
+                      (end1[list[k]] != u && end2[list[k]] != u))) {
+      ++k;
+    }
+    if (k > n) {
+      stack.pop_back();
+      continue;
+    }
+    used[static_cast<std::size_t>(k)] = true;
+    const int e = list[k];
+    const int other = end1[e] == u ? end2[e] : end1[e];
+    perm[other] = end1[e] == u ? e : -e;
+    stack.push_back(other);
+  }
+}
+
+// Trees, forests, graphs with cycles and self-loops, up to 100 listed edges.
+TEST(TreePermutation, AgreesWithAPlainScanOnAnyEdgeList) {
+  std::mt19937 rng(21);
+  for (int round = 0; round < 3000; ++round) {
+    const int nodes = 2 + static_cast<int>(rng() % 42);
+    const int n = static_cast<int>(rng() % 101);
+    int32_t end1[kavrel::kEdgeSlots] = {};
+    int32_t end2[kavrel::kEdgeSlots] = {};
+    int32_t list[kavrel::kEdgeSlots] = {};
+    for (int k = 1; k <= n; ++k) {
+      const int e = 1 + static_cast<int>(rng() % 103);
+      list[k] = e;
+      const auto node = [&] { return 1 + static_cast<int>(rng() % static_cast<unsigned>(nodes)); };
+      end1[e] = node();
+      end2[e] = round % 3 == 0 && k > 1 ? end1[e] : node();
+    }
+    int32_t expected[kavrel::kEnumNodeSlots] = {};
+    int32_t actual[kavrel::kEnumNodeSlots] = {};
+    walk_by_scanning(n, nodes, end1, end2, list, expected);
+    kavrel::tree_permutation(n, nodes, end1, end2, list, actual);
+    for (int v = 0; v < nodes; ++v) ASSERT_EQ(actual[v], expected[v]) << round << " " << v;
+  }
 }
 
 }  // namespace

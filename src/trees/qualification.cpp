@@ -1,8 +1,13 @@
 #include "trees/qualification.h"
 
+#include <bit>
+
 namespace kavrel {
 
 namespace {
+
+// List positions 1..127 fit two 64-bit sets; a tree has at most 42 edges.
+constexpr int kMaxListPositions = 127;
 
 int find_root(int8_t* parent, int node) {
   while (parent[node] != node) {
@@ -92,41 +97,46 @@ void tree_permutation(int n, int nodes, const int32_t* end1, const int32_t* end2
                       const int32_t* list, int32_t* perm) {
   for (int v = 0; v < nodes; ++v) perm[v] = 0;
   if (n <= 0) return;
+  if (n > kMaxListPositions) n = kMaxListPositions;
 
-  // Incidence lists per node in increasing list position, so the walk takes
-  // the lowest unused position touching the node, as a plain scan would.
-  int16_t first[kEnumNodeSlots];
-  int16_t next[2 * kEdgeSlots];
-  int16_t position[2 * kEdgeSlots];
-  bool used[kEdgeSlots];
-  for (int v = 0; v <= nodes; ++v) first[v] = -1;
-  int incidences = 0;
+  // For each node, the list positions of the edges touching it as a bit set,
+  // so that the walk takes the lowest unused position touching the node, as
+  // a plain scan would, with one instruction.
+  uint64_t touching_low[kEnumNodeSlots + 1];
+  uint64_t touching_high[kEnumNodeSlots + 1];
+  for (int v = 0; v <= nodes; ++v) touching_low[v] = touching_high[v] = 0;
   auto attach = [&](int node, int k) {
-    position[incidences] = static_cast<int16_t>(k);
-    next[incidences] = first[node];
-    first[node] = static_cast<int16_t>(incidences);
-    ++incidences;
+    if (k < 64) {
+      touching_low[node] |= uint64_t{1} << k;
+    } else {
+      touching_high[node] |= uint64_t{1} << (k - 64);
+    }
   };
-  for (int k = n; k >= 1; --k) {
+  for (int k = 1; k <= n; ++k) {
     const int e = list[k];
     attach(end1[e], k);
-    if (end2[e] != end1[e]) attach(end2[e], k);
-    used[k] = false;
+    attach(end2[e], k);
   }
 
-  int16_t stack[kEdgeSlots + 1];
+  uint64_t unused_low = ~uint64_t{0};
+  uint64_t unused_high = ~uint64_t{0};
+  int stack[kMaxListPositions + 2];
   int depth = 0;
   stack[depth++] = 1;
   while (depth > 0) {
     const int u = stack[depth - 1];
-    int16_t& cursor = first[u];
-    while (cursor >= 0 && used[position[cursor]]) cursor = next[cursor];
-    if (cursor < 0) {
+    int k;
+    if (const uint64_t low = touching_low[u] & unused_low; low != 0) {
+      k = std::countr_zero(low);
+      unused_low &= ~(uint64_t{1} << k);
+    } else if (const uint64_t high = touching_high[u] & unused_high; high != 0) {
+      const int bit = std::countr_zero(high);
+      unused_high &= ~(uint64_t{1} << bit);
+      k = 64 + bit;
+    } else {
       --depth;
       continue;
     }
-    const int k = position[cursor];
-    used[k] = true;
     const int e = list[k];
     int other;
     if (end1[e] == u) {
@@ -136,7 +146,7 @@ void tree_permutation(int n, int nodes, const int32_t* end1, const int32_t* end2
       other = end1[e];
       perm[other] = -e;
     }
-    stack[depth++] = static_cast<int16_t>(other);
+    stack[depth++] = other;
   }
 }
 
