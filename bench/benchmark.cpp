@@ -160,19 +160,32 @@ struct Sink {
   bool memory_failure = false;
 };
 
+bool contains(const char* text, size_t length, const char* message) {
+  return memmem(text, length, message, std::strlen(message)) != nullptr;
+}
+
+// Searches each write where it lies, plus a short seam joining the previous
+// tail to the start of this write: copying every write into one window costs
+// as much as a fast analysis.
 ssize_t sink_write(void* cookie, const char* data, size_t size) {
   auto* sink = static_cast<Sink*>(cookie);
   sink->bytes += static_cast<long long>(size);
-  std::string window = sink->tail + std::string(data, size);
   static const char* const reader_messages[] = {
       "unrecognized element prefix", "exceeds limit", "please provide a port",
       "does not match the list", "must be less than 1000", "more than one port",
       "was truncated"};
+  static const char* const memory_message = "insufficient memory";
+  const std::string seam = sink->tail + std::string(data, size < 64 ? size : 64);
   for (const char* message : reader_messages) {
-    if (window.find(message) != std::string::npos) sink->reader_message = true;
+    if (contains(data, size, message) || contains(seam.data(), seam.size(), message)) {
+      sink->reader_message = true;
+    }
   }
-  if (window.find("insufficient memory") != std::string::npos) sink->memory_failure = true;
-  sink->tail = window.size() > 64 ? window.substr(window.size() - 64) : window;
+  if (contains(data, size, memory_message) || contains(seam.data(), seam.size(), memory_message)) {
+    sink->memory_failure = true;
+  }
+  sink->tail = size >= 64 ? std::string(data + size - 64, 64)
+                          : seam.substr(seam.size() > 64 ? seam.size() - 64 : 0);
   return static_cast<ssize_t>(size);
 }
 
