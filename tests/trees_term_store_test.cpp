@@ -278,6 +278,15 @@ TEST_F(TermStoreTest, PolyGrowthByAFractionAndFailure) {
   EXPECT_EQ(store_.poly_capacity, 156);
 }
 
+// Exponents are kept in 8 bits: unit correction and cancellation stay within
+// them only while no term has more edges than a tree of the largest network.
+TEST_F(TermStoreTest, TermsOfMoreEdgesThanAnyTreeAreRefused) {
+  ASSERT_EQ(add(5, kavrel::kMaxTermEdges, 1), 0);
+  EXPECT_EQ(kavrel::term_row(store_, 0)[5], kavrel::kMaxTermEdges);
+  EXPECT_EQ(add(6, kavrel::kMaxTermEdges + 1, 1), 1);
+  EXPECT_EQ(store_.terms_used, 1);
+}
+
 TEST_F(TermStoreTest, CoefficientNeverLeavesItsRange) {
   ASSERT_EQ(add(8, 1, 0), 0);
   kavrel::set_term_coefficient(store_, 0, INT32_MAX);

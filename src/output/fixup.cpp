@@ -47,7 +47,7 @@ struct ExponentHash {
     const Exponent* exponents = term_row(*store, row);
     uint64_t hash = 0xcbf29ce484222325u;
     for (int k = 0; k < store->name_slots; ++k) {
-      hash = (hash ^ static_cast<uint16_t>(exponents[k])) * 0x100000001b3u;
+      hash = (hash ^ static_cast<uint8_t>(exponents[k])) * 0x100000001b3u;
     }
     return static_cast<std::size_t>(hash ^ (hash >> 32));
   }

@@ -32,8 +32,9 @@ inline int exponent_length_of(const TermContext& context, const TermStore& store
 
 // Files one accepted tree: `count` admittance edges, power of s, sign +1/-1.
 // 0 when stored, combined or skipped (no-store bit); 1 when the store could
-// not grow, the power is outside the buckets, or the coefficient would leave
-// the 32-bit range. On 1 the caller releases the store.
+// not grow, the power is outside the buckets, there are more than
+// kMaxTermEdges edges, or the coefficient would leave the 32-bit range. On 1
+// the caller releases the store.
 int add_term(int sign, int power, int count, const int32_t* admittance_edges, TermStore& store,
              const TermContext& context);
 

@@ -166,7 +166,7 @@ int grow_poly(TermStore& store, const TermContext& context) {
 int append_row(TermStore& store, const Exponent* exponents, int sign,
                const TermContext& context) {
   Exponent* row = term_row(store, store.terms_used);
-  // The padding entry, if any, is written too, so that whole rows compare.
+  // The padding entries are written too, so that whole rows compare.
   std::memcpy(row, exponents, sizeof(Exponent) * store.coefficient_offset());
   set_coefficient_in(store, row, sign);
   set_corrected_flag_in(store, row, 0);
@@ -225,6 +225,7 @@ int add_term(int sign, int power, int count, const int32_t* admittance_edges, Te
   }
   if (context.test_bitmap & kBitNoStore) return 0;
 
+  if (count < 0 || count > kMaxTermEdges) return 1;
   Exponent exponents[kCoefficientEntry] = {};
   const int length = exponent_length_of(context, store);
   for (int k = 0; k < count; ++k) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "input/network_tables.h"
 #include "trees/run_stats.h"
@@ -15,14 +16,19 @@ constexpr int kPowerBuckets = 43;      // powers of s 0..42
 constexpr int kInitialTermCapacity = 4472;
 constexpr int kInitialPolyCapacity = 104;
 
-// An exponent of one name in one term. A tree holds at most kEdgeSlots edges,
-// and unit correction and cancellation only add or subtract such counts, so
-// every exponent stays far inside 16 bits.
-using Exponent = int16_t;
+// An exponent of one name in one term: at most the number of the tree's edges,
+// which add_term keeps to kMaxTermEdges (a tree of the largest network has
+// 41). Unit correction subtracts an exponent from the largest one, and
+// cancellation a nonnegative exponent from one of those, so every exponent
+// stays within -2 * kMaxTermEdges..kMaxTermEdges.
+using Exponent = int8_t;
+constexpr int kMaxTermEdges = 63;
+static_assert(kMaxTermEdges >= kNodeSlots - 2, "a tree of the largest network fits");
+static_assert(-2 * kMaxTermEdges >= std::numeric_limits<Exponent>::min(), "differences fit");
 
 // The terms of one topological function (or one working copy of it).
 // termlist: term_capacity rows, each the exponents of name indices
-// 0..name_slots-1 (padded to an even count), then the 32-bit coefficient, then
+// 0..name_slots-1 (padded to a multiple of four), then the 32-bit coefficient, then
 // the 32-bit corrected flag; termvalue: one double per row; poly:
 // kPowerBuckets columns of poly_capacity entries, column p listing the
 // termlist rows of power p in descending exponent-vector order. Each column
@@ -42,9 +48,9 @@ struct TermStore {
   int name_slots = kCoefficientEntry;
 
   // Row offsets in Exponent units; rows stay 4-byte aligned.
-  int coefficient_offset() const { return (name_slots + 1) & ~1; }
-  int corrected_flag_offset() const { return coefficient_offset() + 2; }
-  int row_units() const { return coefficient_offset() + 4; }
+  int coefficient_offset() const { return (name_slots + 3) & ~3; }
+  int corrected_flag_offset() const { return coefficient_offset() + 4; }
+  int row_units() const { return coefficient_offset() + 8; }
   std::size_t row_bytes() const { return sizeof(Exponent) * static_cast<std::size_t>(row_units()); }
 };
 
