@@ -60,7 +60,7 @@ inline std::unique_ptr<NetworkTables> make_network() {
 // the exponent vectors.
 // Rows hold name_slots exponents (the widest rows by default).
 inline TermStore build_store(const std::vector<Term>& terms, int term_capacity = 16,
-                             int poly_capacity = 8, int name_slots = kavrel::kCoefficientEntry) {
+                             int poly_capacity = 8, int name_slots = kavrel::kNameSlots) {
   TermStore store;
   store.name_slots = name_slots;
   store.termlist = static_cast<kavrel::Exponent*>(
@@ -126,7 +126,7 @@ struct Stores {
   Stores(const Stores&) = delete;
   Stores& operator=(const Stores&) = delete;
   void set(int code, const std::vector<Term>& terms, int term_capacity = 16,
-           int poly_capacity = 8, int name_slots = kavrel::kCoefficientEntry) {
+           int poly_capacity = 8, int name_slots = kavrel::kNameSlots) {
     kavrel::free_term_store(all.stores[code]);
     all.stores[code] = build_store(terms, term_capacity, poly_capacity, name_slots);
     all.topofun_evaluated[code] = 1;

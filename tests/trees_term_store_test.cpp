@@ -49,7 +49,7 @@ class TermStoreTest : public ::testing::Test {
   TermStoreTest() {
     for (int e = 0; e < kIdentitySlots; ++e) identity_[e] = e;
     context_.dbranchmap = identity_;
-    context_.exponent_length = kavrel::kCoefficientEntry;
+    context_.exponent_length = kavrel::kNameSlots;
     EXPECT_EQ(kavrel::alloc_term_store(store_), 0);
   }
   ~TermStoreTest() override {
@@ -82,7 +82,7 @@ class TermStoreTest : public ::testing::Test {
     for (int r = 0; r < store_.bucket_count[power]; ++r) {
       const kavrel::Exponent* row = kavrel::term_row(store_, kavrel::poly_entry(store_, r, power));
       int name = 0;
-      while (name < kavrel::kCoefficientEntry && row[name] == 0) ++name;
+      while (name < kavrel::kNameSlots && row[name] == 0) ++name;
       names.push_back(name);
     }
     return names;

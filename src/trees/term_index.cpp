@@ -23,9 +23,9 @@ constexpr uint64_t mix(uint64_t x) {
 // One random-looking word per canonical name index; a vector's hash is the sum
 // over its edges, which depends only on the multiset of names.
 struct NameHashes {
-  uint64_t of[kCoefficientEntry];
+  uint64_t of[kNameSlots];
   constexpr NameHashes() : of() {
-    for (int i = 0; i < kCoefficientEntry; ++i) {
+    for (int i = 0; i < kNameSlots; ++i) {
       of[i] = mix(0x9e3779b97f4a7c15ULL * static_cast<uint64_t>(i + 1));
     }
   }

@@ -14,7 +14,7 @@ class TermIndex;
 // (canonical indices are below it), and the trace settings.
 struct TermContext {
   const int32_t* dbranchmap = nullptr;
-  int exponent_length = kCoefficientEntry;
+  int exponent_length = kNameSlots;
   int32_t test_bitmap = 0;
   int32_t netlist_count = 0;
   int32_t function_counter = 0;

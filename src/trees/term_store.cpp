@@ -226,7 +226,7 @@ int add_term(int sign, int power, int count, const int32_t* admittance_edges, Te
   if (context.test_bitmap & kBitNoStore) return 0;
 
   if (count < 0 || count > kMaxTermEdges) return 1;
-  Exponent exponents[kCoefficientEntry] = {};
+  Exponent exponents[kNameSlots] = {};
   const int length = exponent_length_of(context, store);
   for (int k = 0; k < count; ++k) {
     const int32_t name = context.dbranchmap[admittance_edges[k]];

@@ -11,7 +11,6 @@
 
 namespace kavrel {
 
-constexpr int kCoefficientEntry = 104;  // the most exponent entries a row can have
 constexpr int kPowerBuckets = 43;      // powers of s 0..42
 constexpr int kInitialTermCapacity = 4472;
 constexpr int kInitialPolyCapacity = 104;
@@ -45,7 +44,7 @@ struct TermStore {
   int term_capacity = 0;
   int poly_capacity = 0;
   int terms_used = 0;
-  int name_slots = kCoefficientEntry;
+  int name_slots = kNameSlots;
 
   // Row offsets in Exponent units; rows stay 4-byte aligned.
   int coefficient_offset() const { return (name_slots + 3) & ~3; }
@@ -85,10 +84,10 @@ inline int32_t term_corrected_flag(const TermStore& store, int row) {
 }
 
 // The row width for a network whose canonical name indices are below
-// `name_count`, within 1..kCoefficientEntry.
+// `name_count`, within 1..kNameSlots.
 inline int name_slots_for(int name_count) {
   if (name_count < 1) return 1;
-  return name_count > kCoefficientEntry ? kCoefficientEntry : name_count;
+  return name_count > kNameSlots ? kNameSlots : name_count;
 }
 inline int32_t& poly_entry(const TermStore& store, int row, int power) {
   return store.poly[static_cast<long>(power) * store.poly_capacity + row];
@@ -104,7 +103,7 @@ struct TopofunStores {
 
 // Allocates and clears a store with the initial capacities and rows of
 // name_slots_for(name_count) exponents; 1 on failure (nothing left allocated).
-int alloc_term_store(TermStore& store, int name_count = kCoefficientEntry);
+int alloc_term_store(TermStore& store, int name_count = kNameSlots);
 void free_term_store(TermStore& store);
 
 // Grows poly by resize_array (its trace lines under the resource bit) and
