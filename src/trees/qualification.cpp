@@ -6,7 +6,7 @@ namespace kavrel {
 
 namespace {
 
-// List positions 1..127 fit two 64-bit sets; a tree has at most 42 edges.
+// List positions 1..127 fit two 64-bit sets; a tree lists at most 41 edges.
 constexpr int kMaxListPositions = 127;
 
 int find_root(int8_t* parent, int node) {
