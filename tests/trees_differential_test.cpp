@@ -21,6 +21,7 @@
 #include "input/main_loop.h"
 #include "support/memory_streams.h"
 #include "support/random_netlist.h"
+#include "support/store_probes.h"
 #include "trees/memory.h"
 #include "trees/run_stats.h"
 #include "trees/term_store.h"
@@ -282,23 +283,11 @@ TEST(TreesDifferential, ShortcutsAreTakenOnlyWhereRawTreesStayHidden) {
   }
 }
 
-// Allocations whose byte size lies in [low, high] fail.
-struct FailureRule {
-  std::size_t low = 0;
-  std::size_t high = 0;
-};
-bool fail_in_range(std::size_t bytes, void* context) {
-  const auto* rule = static_cast<const FailureRule*>(context);
-  return bytes >= rule->low && bytes <= rule->high;
-}
+using kavrel_test::fail_in_range;
+using kavrel_test::FailureRule;
 
-// Bytes of a store's first termlist for this network, whose rows hold the
-// exponents of its own names.
 std::size_t first_termlist_bytes(const std::string& body) {
-  const auto net = kavrel_test::read_tables(body + "e\n");
-  kavrel::TermStore rows;
-  rows.name_slots = kavrel::name_slots_for(net->branch_name_count + 1);
-  return rows.row_bytes() * kavrel::kInitialTermCapacity;
+  return kavrel_test::first_termlist_bytes(*kavrel_test::read_tables(body + "e\n"));
 }
 
 // A store that cannot grow past its first 4472 rows: both runs give up on the

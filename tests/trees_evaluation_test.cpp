@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/store_probes.h"
 #include "trees/memory.h"
 #include "trees/qualification.h"
 #include "trees/term_store.h"
@@ -121,22 +122,8 @@ std::string evaluate(NetworkTables& net, TopofunStores& stores, int code) {
   });
 }
 
-// "name^exp name (coefficient)" per term of one power, in column order.
 std::string bucket(const NetworkTables& net, const TermStore& store, int power) {
-  std::string text;
-  for (int r = 0; r < store.bucket_count[power]; ++r) {
-    const kavrel::Exponent* row = kavrel::term_row(store, kavrel::poly_entry(store, r, power));
-    if (!text.empty()) text += "; ";
-    std::string product;
-    for (int i = 0; i < store.name_slots; ++i) {
-      if (row[i] == 0) continue;
-      if (!product.empty()) product += " ";
-      product += net.branch_name_list[i];
-      if (row[i] != 1) product += "^" + std::to_string(row[i]);
-    }
-    text += product + " (" + std::to_string(kavrel::coefficient_in(store, row)) + ")";
-  }
-  return text;
+  return kavrel_test::bucket_text(net, store, power);
 }
 
 std::string graph_line(int i, int d0, int dmap, int dpower, int dbranch) {
@@ -499,13 +486,6 @@ TEST_F(StoresFixture, ResourceBitPrintsCountersAndGrowthLines) {
   EXPECT_EQ(stored, 6765);
 }
 
-// A store's first termlist: rows hold the exponents of the network's names.
-std::size_t first_termlist_bytes(const NetworkTables& net) {
-  TermStore rows;
-  rows.name_slots = kavrel::name_slots_for(net.branch_name_count + 1);
-  return rows.row_bytes() * kavrel::kInitialTermCapacity;
-}
-
 // Refuses every allocation above the limit but poly's own sizes, so that of
 // the store's arrays only termlist cannot grow. With the 12-section ladder's
 // rows of 36 bytes no termlist size is also a poly size.
@@ -519,7 +499,7 @@ bool fail_termlist_growth(std::size_t bytes, void* context) {
 TEST_F(StoresFixture, FailedGrowthReleasesTheStoreWithFourLines) {
   NetBuilder b;
   NetworkTables& net = rc_ladder(b, 12, 0);
-  std::size_t limit = first_termlist_bytes(net);
+  std::size_t limit = kavrel_test::first_termlist_bytes(net);
   ASSERT_FALSE(std::has_single_bit(limit / 17888));  // not a poly size
   kavrel::set_allocation_failure(fail_termlist_growth, &limit);
   EXPECT_EQ(evaluate(net, stores, 0),
@@ -536,7 +516,7 @@ TEST_F(StoresFixture, FailedGrowthReleasesTheStoreWithFourLines) {
 TEST_F(StoresFixture, FailedGrowthTracedUnderTheResourceBit) {
   NetBuilder b;
   NetworkTables& net = rc_ladder(b, 12, 64);
-  std::size_t limit = first_termlist_bytes(net);
+  std::size_t limit = kavrel_test::first_termlist_bytes(net);
   kavrel::set_allocation_failure(fail_termlist_growth, &limit);
   const std::string out = masked_addresses(evaluate(net, stores, 0));
   const std::string tail =

@@ -10,6 +10,7 @@
 
 #include "input/netlist_reader.h"
 #include "input/network_tables.h"
+#include "support/store_probes.h"
 #include "trees/term_store.h"
 #include "trees/topofun.h"
 
@@ -51,22 +52,9 @@ class NetlistTest : public ::testing::Test {
   }
 
   std::string bucket(int code, int power) const {
-    const TermStore& store = stores_.stores[code];
-    std::string text;
-    for (int r = 0; r < store.bucket_count[power]; ++r) {
-      const kavrel::Exponent* row = kavrel::term_row(store, kavrel::poly_entry(store, r, power));
-      if (!text.empty()) text += "; ";
-      std::string product;
-      for (int i = 0; i < store.name_slots; ++i) {
-        if (row[i] == 0) continue;
-        if (!product.empty()) product += " ";
-        product += net_->branch_name_list[i];
-        if (row[i] != 1) product += "^" + std::to_string(row[i]);
-      }
-      text += product + " (" + std::to_string(kavrel::coefficient_in(store, row)) + ")";
-    }
-    return text;
+    return kavrel_test::bucket_text(*net_, stores_.stores[code], power);
   }
+
 
   std::unique_ptr<NetworkTables> net_ = std::make_unique<NetworkTables>();
   kavrel::TopofunStores stores_;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/store_probes.h"
 #include "trees/memory.h"
 #include "trees/term_index.h"
 #include "trees/term_insert.h"
@@ -34,15 +35,8 @@ std::string hex(const void* pointer) {
   return text;
 }
 
-// Allocations whose byte size lies in [low, high] fail.
-struct FailureRule {
-  std::size_t low = 0;
-  std::size_t high = 0;
-};
-bool fail_in_range(std::size_t bytes, void* context) {
-  const auto* rule = static_cast<const FailureRule*>(context);
-  return bytes >= rule->low && bytes <= rule->high;
-}
+using kavrel_test::fail_in_range;
+using kavrel_test::FailureRule;
 
 class TermStoreTest : public ::testing::Test {
  protected:
