@@ -43,7 +43,6 @@ class TermStoreTest : public ::testing::Test {
   TermStoreTest() {
     for (int e = 0; e < kIdentitySlots; ++e) identity_[e] = e;
     context_.dbranchmap = identity_;
-    context_.exponent_length = kavrel::kNameSlots;
     EXPECT_EQ(kavrel::alloc_term_store(store_), 0);
   }
   ~TermStoreTest() override {
@@ -339,7 +338,6 @@ void file_terms(const std::vector<RandomTerm>& terms, kavrel::TermIndex* index, 
   FILE* out = open_memstream(&buffer, &length);
   kavrel::TermContext context;
   context.dbranchmap = names;
-  context.exponent_length = 30;
   context.test_bitmap = 64;
   context.out = out;
   ASSERT_EQ(kavrel::alloc_term_store(filed.store), 0);
@@ -352,7 +350,7 @@ void file_terms(const std::vector<RandomTerm>& terms, kavrel::TermIndex* index, 
                                     term.edges.data(), filed.store, context);
     if (filed.result != 0) break;
   }
-  if (index != nullptr) index->finish(filed.store, context);
+  if (index != nullptr) index->finish(filed.store);
   std::fclose(out);
   filed.trace = masked_addresses(std::string(buffer, length));
   std::free(buffer);

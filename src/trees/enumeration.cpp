@@ -472,7 +472,6 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
 
   TermContext term_context;
   term_context.dbranchmap = lists.dbranchmap;
-  term_context.exponent_length = net.branch_name_count + 1;
   term_context.test_bitmap = bits;
   term_context.netlist_count = net.netlist_count;
   term_context.function_counter = stores.function_counter;
@@ -559,7 +558,7 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
     enumerator.next_tree();
   }
 
-  index.finish(store, term_context);
+  index.finish(store);
   if (enumerator.budget_reached && stats != nullptr) stats->budget_exhausted = true;
   if (bits & kBitResources) {
     std::fprintf(out, "raw i-trees  evaluated:%9lld\n", enumerator.raw_tree_count);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "trees/term_insert.h"
 
 namespace kavrel {
 
@@ -156,11 +155,10 @@ bool TermIndex::grow_rows() {
   return true;
 }
 
-void TermIndex::insert(uint64_t hash, int power, int row, TermStore& store,
-                       const TermContext& context) {
+void TermIndex::insert(uint64_t hash, int power, int row, TermStore& store) {
   if (table_ == nullptr) return;
   if (row >= row_capacity_ && !grow_rows()) {
-    finish(store, context);
+    finish(store);
     return;
   }
   row_power_[row] = static_cast<int8_t>(power);
@@ -168,13 +166,13 @@ void TermIndex::insert(uint64_t hash, int power, int row, TermStore& store,
   ++used_;
   // Load factor at most 3/4 keeps probe runs short.
   if (4 * used_ > 3 * static_cast<long long>(slot_count()) && !grow_slots()) {
-    finish(store, context);
+    finish(store);
   }
 }
 
 // Sorts the columns marked out of order; each column is contiguous.
-void TermIndex::order_columns(TermStore& store, const TermContext& context) {
-  const DescendingVector before{&store, exponent_length_of(context, store)};
+void TermIndex::order_columns(TermStore& store) {
+  const DescendingVector before{&store, store.name_slots};
   for (int p = 0; p < kPowerBuckets; ++p) {
     const int n = std::min(store.bucket_count[p], store.poly_capacity);
     if (!out_of_order_[p] || n < 2) continue;
@@ -183,9 +181,9 @@ void TermIndex::order_columns(TermStore& store, const TermContext& context) {
   }
 }
 
-void TermIndex::finish(TermStore& store, const TermContext& context) {
+void TermIndex::finish(TermStore& store) {
   if (!in_use_) return;
-  if (store.termlist != nullptr && store.poly != nullptr) order_columns(store, context);
+  if (store.termlist != nullptr && store.poly != nullptr) order_columns(store);
   release();
 }
 

@@ -6,8 +6,6 @@
 
 namespace kavrel {
 
-struct TermContext;
-
 // Finds a stored term by its power and exponent vector through a hash table,
 // for the length of one enumeration. While an index is in use, add_term
 // appends each new row number to the end of its power column instead of
@@ -51,9 +49,9 @@ class TermIndex {
   void appended(const TermStore& store, int power, int n, const Exponent* exponents, int length);
   // Records the new row, which must be terms_used - 1. Gives the index up,
   // ordering the columns first, when the table cannot grow.
-  void insert(uint64_t hash, int power, int row, TermStore& store, const TermContext& context);
+  void insert(uint64_t hash, int power, int row, TermStore& store);
   // Puts the columns in order and releases the table.
-  void finish(TermStore& store, const TermContext& context);
+  void finish(TermStore& store);
 
  private:
   // Slot i is table_[2i] (the hash's leading 32 bits) and table_[2i + 1]
@@ -68,7 +66,7 @@ class TermIndex {
   void place(int32_t tag, int32_t row);
   bool grow_slots();
   bool grow_rows();
-  void order_columns(TermStore& store, const TermContext& context);
+  void order_columns(TermStore& store);
   void release();
 
   const int slot_bits_limit_;

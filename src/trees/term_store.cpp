@@ -207,7 +207,7 @@ int add_indexed_term(int sign, int power, int count, const int32_t* admittance_e
       grow_poly(store, context) != 0) {
     return 1;
   }
-  index.insert(hash, power, row, store, context);
+  index.insert(hash, power, row, store);
   return 0;
 }
 
@@ -227,7 +227,7 @@ int add_term(int sign, int power, int count, const int32_t* admittance_edges, Te
 
   if (count < 0 || count > kMaxTermEdges) return 1;
   Exponent exponents[kNameSlots] = {};
-  const int length = exponent_length_of(context, store);
+  const int length = store.name_slots;
   for (int k = 0; k < count; ++k) {
     const int32_t name = context.dbranchmap[admittance_edges[k]];
     if (name < 0 || name >= length) return 1;
