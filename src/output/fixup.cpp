@@ -37,10 +37,6 @@ bool equal_exponents(const Exponent* u, const Exponent* t, int length) {
   return true;
 }
 
-int grow_poly(const NetworkTables& net, TermStore& store, FILE* out) {
-  return grow_poly_columns(store, net.test_bitmap, out);
-}
-
 struct ExponentHash {
   const TermStore* store;
   std::size_t operator()(int row) const {
@@ -103,14 +99,16 @@ int refile_term(const NetworkTables& net, TermStore& store, CorrectedTermIndex& 
                 int power, FILE* out) {
   const int count = store.bucket_count[power];
   if (count == 0) {
-    if (store.poly_capacity < 1 && grow_poly(net, store, out) != 0) return 1;
+    if (store.poly_capacity < 1 && grow_poly_columns(store, net.test_bitmap, out) != 0) return 1;
   } else {
     TermsByExponents& corrected = corrected_terms_of(index, store, power);
     const auto twin = corrected.find(row);
     if (twin != corrected.end()) {
       return add_coefficient(store, term_row(store, *twin), term_row(store, row), out) ? 0 : 1;
     }
-    if (count + 1 >= store.poly_capacity && grow_poly(net, store, out) != 0) return 1;
+    if (count + 1 >= store.poly_capacity && grow_poly_columns(store, net.test_bitmap, out) != 0) {
+      return 1;
+    }
   }
   poly_entry(store, count, power) = row;
   store.bucket_count[power] = count + 1;

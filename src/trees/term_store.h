@@ -57,21 +57,26 @@ inline Exponent* term_row(const TermStore& store, int row) {
   return store.termlist + static_cast<long>(row) * store.row_units();
 }
 
-inline int32_t coefficient_in(const TermStore& store, const Exponent* row) {
+// The 32-bit entries of a row, read and written bytewise as rows are arrays
+// of exponents.
+inline int32_t row_int32(const Exponent* at) {
   int32_t value;
-  std::memcpy(&value, row + store.coefficient_offset(), sizeof value);
+  std::memcpy(&value, at, sizeof value);
   return value;
+}
+inline void set_row_int32(Exponent* at, int32_t value) { std::memcpy(at, &value, sizeof value); }
+
+inline int32_t coefficient_in(const TermStore& store, const Exponent* row) {
+  return row_int32(row + store.coefficient_offset());
 }
 inline void set_coefficient_in(const TermStore& store, Exponent* row, int32_t value) {
-  std::memcpy(row + store.coefficient_offset(), &value, sizeof value);
+  set_row_int32(row + store.coefficient_offset(), value);
 }
 inline int32_t corrected_flag_in(const TermStore& store, const Exponent* row) {
-  int32_t value;
-  std::memcpy(&value, row + store.corrected_flag_offset(), sizeof value);
-  return value;
+  return row_int32(row + store.corrected_flag_offset());
 }
 inline void set_corrected_flag_in(const TermStore& store, Exponent* row, int32_t value) {
-  std::memcpy(row + store.corrected_flag_offset(), &value, sizeof value);
+  set_row_int32(row + store.corrected_flag_offset(), value);
 }
 inline int32_t term_coefficient(const TermStore& store, int row) {
   return coefficient_in(store, term_row(store, row));
