@@ -176,8 +176,9 @@ bool put_in_order_without_sorting(const SymbolicNames& symbolic, TermStore& stor
   int ascending = 0;
   int descending = 0;
   for (int position = 1; position < count; ++position) {
-    const int order = compare_products(symbolic, term_row(store, poly_entry(store, position - 1, power)),
-                                       term_row(store, poly_entry(store, position, power)));
+    const Exponent* previous = term_row(store, poly_entry(store, position - 1, power));
+    const int order =
+        compare_products(symbolic, previous, term_row(store, poly_entry(store, position, power)));
     if (order > 0) {
       ++descending;
     } else if (order < 0) {
@@ -292,7 +293,9 @@ void makecancellationlist(CancellationState& state, const TermStore& store) {
   }
   // The names beyond the rows have exponent 0 in each of those terms.
   if (nonzero_term_seen) {
-    for (int k = slots; k < kNameSlots; ++k) state.min_exponent[k] = std::min(state.min_exponent[k], 0);
+    for (int k = slots; k < kNameSlots; ++k) {
+      state.min_exponent[k] = std::min(state.min_exponent[k], 0);
+    }
   }
 }
 

@@ -7,7 +7,8 @@
 
 namespace kavrel {
 
-// For each termlist row, the power whose column references it (-1 for none). Aggregates that do not depend on the order of the terms can then read
+// For each termlist row, the power whose column references it (-1 for none).
+// Aggregates that do not depend on the order of the terms can then read
 // the rows in memory order instead of column order, which on a large store
 // turns a cache and TLB miss per term into a sequential scan.
 class RowPowers {
