@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "input/help_text.h"
+#include "support/memory_streams.h"
 #include "support/run_capture.h"
 
 namespace {
@@ -15,16 +16,7 @@ namespace {
 const char kSampleHeading[] =
     "sample netlists-- copy and paste to a file to use as input to see output\n\n";
 
-std::string help_text() {
-  char* buffer = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&buffer, &size);
-  kavrel::print_help(out);
-  std::fclose(out);
-  std::string text(buffer, size);
-  std::free(buffer);
-  return text;
-}
+using kavrel_test::help_text;
 
 std::string sample_section() {
   const std::string help = help_text();

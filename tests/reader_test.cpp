@@ -10,6 +10,7 @@
 #include "input/help_text.h"
 #include "input/netlist_reader.h"
 #include "input/node_numbering.h"
+#include "support/memory_streams.h"
 
 namespace {
 
@@ -17,48 +18,17 @@ using kavrel::NetworkTables;
 
 // Reads netlists from a fixed text into one set of tables; the echo is
 // collected in memory.
-class Reader {
+class Reader : public kavrel_test::TextInput {
  public:
-  explicit Reader(const std::string& text) : net(std::make_unique<NetworkTables>()) {
-    in_ = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), in_);
-    std::rewind(in_);
-    out_ = open_memstream(&buffer_, &size_);
-    input.in = in_;
-    input.out = out_;
-  }
-  ~Reader() {
-    std::fclose(out_);
-    std::free(buffer_);
-    std::fclose(in_);
-  }
+  explicit Reader(const std::string& text)
+      : TextInput(text), net(std::make_unique<NetworkTables>()) {}
   int read() { return kavrel::read_netlist(input, *net); }
-  std::string echo() {
-    std::fflush(out_);
-    return std::string(buffer_, size_);
-  }
   std::string name(int slot) const { return net->branch_name_list[slot]; }
 
-  kavrel::InputStream input;
   std::unique_ptr<NetworkTables> net;
-
- private:
-  FILE* in_ = nullptr;
-  FILE* out_ = nullptr;
-  char* buffer_ = nullptr;
-  size_t size_ = 0;
 };
 
-std::string help_text() {
-  char* buffer = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&buffer, &size);
-  kavrel::print_help(out);
-  std::fclose(out);
-  std::string text(buffer, size);
-  std::free(buffer);
-  return text;
-}
+using kavrel_test::help_text;
 
 const char kNoPortRequest[] =
     "please provide a port node indication: f (lower case or upper case),\n"

@@ -6,29 +6,14 @@
 #include <string>
 
 #include "input/tokenizer.h"
+#include "support/memory_streams.h"
 
 namespace {
 
-// An InputStream over a fixed text, with the echo collected in memory.
-class Stream {
+// Reads items from a fixed text; the echo is collected in memory.
+class Stream : public kavrel_test::TextInput {
  public:
-  explicit Stream(const std::string& text) {
-    in_ = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), in_);
-    std::rewind(in_);
-    out_ = open_memstream(&buffer_, &size_);
-    input.in = in_;
-    input.out = out_;
-  }
-  ~Stream() {
-    std::fclose(out_);
-    std::free(buffer_);
-    std::fclose(in_);
-  }
-  std::string echo() {
-    std::fflush(out_);
-    return std::string(buffer_, size_);
-  }
+  using TextInput::TextInput;
   std::string word(int capacity = 128) {
     std::string buffer(capacity, '#');
     int count = -7;
@@ -48,14 +33,7 @@ class Stream {
     return value;
   }
 
-  kavrel::InputStream input;
   int last_result = 99;
-
- private:
-  FILE* in_ = nullptr;
-  FILE* out_ = nullptr;
-  char* buffer_ = nullptr;
-  size_t size_ = 0;
 };
 
 TEST(Tokenizer, CommentInsideWordJoinsItsHalves) {

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "input/help_text.h"
 #include "input/netlist_reader.h"
 
 namespace kavrel_test {
@@ -20,16 +21,26 @@ std::string Capture::text() {
   return std::string(buffer_, size_);
 }
 
+TextInput::TextInput(const std::string& text) : in_(std::tmpfile()) {
+  std::fwrite(text.data(), 1, text.size(), in_);
+  std::rewind(in_);
+  input.in = in_;
+  input.out = echo_.out();
+}
+
+TextInput::~TextInput() { std::fclose(in_); }
+
+std::string help_text() {
+  Capture out;
+  kavrel::print_help(out.out());
+  return out.text();
+}
+
 std::unique_ptr<kavrel::NetworkTables> read_tables(const std::string& netlist) {
   auto net = std::make_unique<kavrel::NetworkTables>();
-  FILE* in = std::tmpfile();
-  std::fwrite(netlist.data(), 1, netlist.size(), in);
-  std::rewind(in);
-  Capture echo;
-  kavrel::InputStream input{in, echo.out(), 0};
-  const int status = kavrel::read_netlist(input, *net);
-  std::fclose(in);
-  EXPECT_EQ(status, 0) << echo.text();
+  TextInput text(netlist);
+  const int status = kavrel::read_netlist(text.input, *net);
+  EXPECT_EQ(status, 0) << text.echo();
   return net;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "input/network_tables.h"
+#include "input/tokenizer.h"
 
 namespace kavrel_test {
 
@@ -23,6 +24,25 @@ class Capture {
   size_t size_ = 0;
   FILE* out_;
 };
+
+// An InputStream over a fixed text, its echo collected in memory.
+class TextInput {
+ public:
+  explicit TextInput(const std::string& text);
+  ~TextInput();
+  TextInput(const TextInput&) = delete;
+  TextInput& operator=(const TextInput&) = delete;
+  std::string echo() { return echo_.text(); }
+
+  kavrel::InputStream input;
+
+ private:
+  FILE* in_;
+  Capture echo_;
+};
+
+// The help text as kavrel prints it.
+std::string help_text();
 
 // Reads one complete netlist into fresh tables; a test failure if it does not
 // read cleanly.
