@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "analysis/param_table.h"
 #include "output/cancellation.h"
@@ -38,8 +39,7 @@ int take_or_copy(int sign, TermStore& destination, TermStore& source, bool last_
     if (failed == 0 && last_use) free_term_store(source);
     return failed;
   }
-  destination = source;
-  source = TermStore{};
+  destination = std::move(source);
   if (sign < 0) {
     negate_coefficients(destination, std::min(destination.terms_used, destination.term_capacity));
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "trees/memory.h"
 
 namespace kavrel {
 
@@ -61,8 +62,8 @@ TermIndex::~TermIndex() { release(); }
 
 void TermIndex::release() {
   in_use_ = false;
-  std::free(table_);
-  std::free(row_power_);
+  store_free(table_);
+  store_free(row_power_);
   table_ = nullptr;
   row_power_ = nullptr;
   row_capacity_ = 0;
@@ -77,8 +78,8 @@ bool TermIndex::start(bool terms_distinct) {
     in_use_ = true;
     return true;
   }
-  table_ = static_cast<int32_t*>(std::malloc(2 * sizeof(int32_t) << kInitialSlotBits));
-  row_power_ = static_cast<int8_t*>(std::malloc(kInitialRows));
+  table_ = static_cast<int32_t*>(store_malloc(2 * sizeof(int32_t) << kInitialSlotBits));
+  row_power_ = static_cast<int8_t*>(store_malloc(kInitialRows));
   if (table_ == nullptr || row_power_ == nullptr) {
     release();
     return false;
@@ -132,7 +133,7 @@ void TermIndex::place(int32_t tag, int32_t row) {
 bool TermIndex::grow_slots() {
   if (slot_bits_ >= slot_bits_limit_ || slot_bits_ >= kMaxSlotBits) return false;
   const uint64_t old_count = slot_count();
-  auto* grown = static_cast<int32_t*>(std::malloc(2 * sizeof(int32_t) * 2 * old_count));
+  auto* grown = static_cast<int32_t*>(store_malloc(2 * sizeof(int32_t) * 2 * old_count));
   if (grown == nullptr) return false;
   int32_t* old = table_;
   table_ = grown;
@@ -141,14 +142,14 @@ bool TermIndex::grow_slots() {
   for (uint64_t i = 0; i < old_count; ++i) {
     if (old[2 * i + 1] >= 0) place(old[2 * i], old[2 * i + 1]);
   }
-  std::free(old);
+  store_free(old);
   return true;
 }
 
 bool TermIndex::grow_rows() {
   if (row_capacity_ > INT32_MAX / 2) return false;
   auto* grown =
-      static_cast<int8_t*>(std::realloc(row_power_, 2 * static_cast<std::size_t>(row_capacity_)));
+      static_cast<int8_t*>(store_realloc(row_power_, 2 * static_cast<std::size_t>(row_capacity_)));
   if (grown == nullptr) return false;
   row_power_ = grown;
   row_capacity_ *= 2;

@@ -13,10 +13,9 @@ namespace kavrel {
 // descending exponent-vector order that insertion would have built (vectors
 // are unique within a column, so that order is fully determined).
 //
-// The table lives on the standard heap, apart from the store's arrays, so the
-// store's own allocations happen at the same moments with or without it. If
-// the table cannot grow, the columns are put in order at once and add_term
-// goes on by binary insertion: the result is the same.
+// The table is obtained through the same allocation wrappers as the store's
+// arrays. If it cannot be had or cannot grow, the columns are put in order at
+// once and add_term goes on by binary insertion: the result is the same.
 //
 // When the caller knows that no two trees give the same term, there is
 // nothing to find: the index then keeps no table and only orders the columns.

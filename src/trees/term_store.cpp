@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "trees/memory.h"
 #include "trees/term_index.h"
@@ -31,8 +33,34 @@ void* reallocate_elements(void* array, long long count, std::size_t element_size
 
 }  // namespace
 
+void TermStore::release() {
+  store_free(termlist);
+  store_free(poly);
+  store_free(termvalue);
+  termlist = nullptr;
+  termvalue = nullptr;
+  poly = nullptr;
+  std::fill(std::begin(bucket_count), std::end(bucket_count), 0);
+  term_capacity = 0;
+  poly_capacity = 0;
+  terms_used = 0;
+  name_slots = kNameSlots;
+}
+
+void TermStore::take(TermStore& other) {
+  termlist = std::exchange(other.termlist, nullptr);
+  termvalue = std::exchange(other.termvalue, nullptr);
+  poly = std::exchange(other.poly, nullptr);
+  std::copy(std::begin(other.bucket_count), std::end(other.bucket_count), bucket_count);
+  term_capacity = other.term_capacity;
+  poly_capacity = other.poly_capacity;
+  terms_used = other.terms_used;
+  name_slots = other.name_slots;
+  other.release();
+}
+
 int alloc_term_store(TermStore& store, int name_count) {
-  store = TermStore{};
+  store.release();
   store.name_slots = name_slots_for(name_count);
   auto* termlist = static_cast<Exponent*>(
       store_calloc(static_cast<std::size_t>(kInitialTermCapacity), store.row_bytes()));
@@ -44,7 +72,7 @@ int alloc_term_store(TermStore& store, int name_count) {
     store_free(termlist);
     store_free(termvalue);
     store_free(poly);
-    store = TermStore{};
+    store.release();
     return 1;
   }
   // calloc gives all-zero bits; the doubles are set explicitly.
@@ -58,12 +86,7 @@ int alloc_term_store(TermStore& store, int name_count) {
   return 0;
 }
 
-void free_term_store(TermStore& store) {
-  store_free(store.termlist);
-  store_free(store.poly);
-  store_free(store.termvalue);
-  store = TermStore{};
-}
+void free_term_store(TermStore& store) { store.release(); }
 
 int resize_array(void** array, int* count, std::size_t element_size, int32_t test_bitmap,
                  FILE* out) {

@@ -36,7 +36,26 @@ static_assert(-2 * kMaxTermEdges >= std::numeric_limits<Exponent>::min(), "diffe
 // Rows only hold the name indices a network can use: the exponents of all
 // higher indices are zero, and leaving them out keeps a large store several
 // times smaller.
+// The store owns its three arrays (obtained through store_malloc and its
+// kin): it can be moved but not copied, and its destructor releases them.
 struct TermStore {
+  TermStore() = default;
+  TermStore(const TermStore&) = delete;
+  TermStore& operator=(const TermStore&) = delete;
+  TermStore(TermStore&& other) noexcept { take(other); }
+  TermStore& operator=(TermStore&& other) noexcept {
+    if (this != &other) {
+      release();
+      take(other);
+    }
+    return *this;
+  }
+  ~TermStore() { release(); }
+
+  // Frees the arrays and leaves the store empty; a released store may be
+  // released again.
+  void release();
+
   Exponent* termlist = nullptr;
   double* termvalue = nullptr;
   int32_t* poly = nullptr;
@@ -51,6 +70,10 @@ struct TermStore {
   int corrected_flag_offset() const { return coefficient_offset() + 4; }
   int row_units() const { return coefficient_offset() + 8; }
   std::size_t row_bytes() const { return sizeof(Exponent) * static_cast<std::size_t>(row_units()); }
+
+ private:
+  // Takes other's arrays and counts, leaving other empty.
+  void take(TermStore& other);
 };
 
 inline Exponent* term_row(const TermStore& store, int row) {
