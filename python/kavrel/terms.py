@@ -1,0 +1,439 @@
+"""Polynomials in s as arrays of terms, read straight from kavrel's printed text.
+
+A :class:`TermPolynomial` holds one term per row: the power of s, the numeric
+coefficient and the exponents of the symbols (a ``uint8`` matrix whose columns
+follow the function's symbol list).  Millions of terms fit in a few tens of
+megabytes and are evaluated with NumPy; nothing here builds SymPy objects.
+"""
+
+from __future__ import annotations
+
+import math
+import re
+from dataclasses import dataclass
+from typing import Mapping, Sequence
+
+import numpy as np
+
+from .errors import KavrelError
+
+
+class OutputFormatError(KavrelError):
+    """kavrel's output did not have the expected form."""
+
+
+@dataclass
+class TermPolynomial:
+    """A polynomial in s: ``sum coeffs[i] * s**powers[i] * prod(symbols**exponents[i])``."""
+
+    powers: np.ndarray  # int16, one per term
+    coeffs: np.ndarray  # float64
+    exponents: np.ndarray  # uint8, terms x symbols
+    symbols: tuple[str, ...]
+    exact: bool = True  # every printed coefficient was a whole number written in full
+
+    @classmethod
+    def zero(cls, symbols: Sequence[str] = ()) -> "TermPolynomial":
+        return cls(np.zeros(0, np.int16), np.zeros(0), np.zeros((0, len(symbols)), np.uint8),
+                   tuple(symbols))
+
+    @property
+    def term_count(self) -> int:
+        return int(self.coeffs.shape[0])
+
+    @property
+    def is_zero(self) -> bool:
+        return not np.any(self.coeffs != 0)
+
+    @property
+    def degree(self) -> int:
+        return int(self.powers.max()) if self.term_count else -1
+
+    def with_symbols(self, symbols: Sequence[str]) -> "TermPolynomial":
+        """The same polynomial with columns for ``symbols`` (a superset of the used ones)."""
+        symbols = tuple(symbols)
+        if symbols == self.symbols:
+            return self
+        matrix = np.zeros((self.term_count, len(symbols)), np.uint8)
+        position = {name: i for i, name in enumerate(symbols)}
+        for j, name in enumerate(self.symbols):
+            column = self.exponents[:, j]
+            if name not in position:
+                if np.any(column):
+                    raise KeyError(name)
+                continue
+            matrix[:, position[name]] = column
+        return TermPolynomial(self.powers, self.coeffs, matrix, symbols, self.exact)
+
+    def used_symbols(self) -> list[str]:
+        if not self.term_count:
+            return []
+        used = np.any(self.exponents != 0, axis=0)
+        return [name for name, flag in zip(self.symbols, used) if flag]
+
+    def term_values(self, values: Mapping[str, float], symbols: Sequence[str] | None = None) -> np.ndarray:
+        """Each term's coefficient times the product of the given symbols' values.
+
+        ``symbols`` restricts the product to those symbols (default: all of
+        ``values`` that are columns here).
+        """
+        result = self.coeffs.astype(np.float64, copy=True)
+        names = [n for n in (symbols if symbols is not None else self.symbols) if n in values]
+        scaled = False
+        for name in names:
+            j = self.symbols.index(name)
+            column = self.exponents[:, j]
+            top = int(column.max()) if column.size else 0
+            if top == 0:
+                continue
+            value = float(values[name])
+            table = np.array([value ** e for e in range(top + 1)], dtype=np.float64)
+            result *= table[column]
+            scaled = True
+        if scaled and not np.all(np.isfinite(result)):
+            result = self._term_values_logarithmic(values, names)
+        return result
+
+    def _term_values_logarithmic(self, values: Mapping[str, float], names: Sequence[str]) -> np.ndarray:
+        """Term values through sums of logarithms, for products whose partial results overflow."""
+        logs = np.log(np.abs(self.coeffs.astype(np.float64)))
+        negative = self.coeffs < 0
+        for name in names:
+            j = self.symbols.index(name)
+            column = self.exponents[:, j].astype(np.float64)
+            value = float(values[name])
+            logs = logs + column * math.log(abs(value)) if value != 0 else np.where(column > 0, -np.inf, logs)
+            if value < 0:
+                negative ^= (self.exponents[:, j] % 2 == 1)
+        result = np.exp(logs)
+        return np.where(negative, -result, result)
+
+    def substitute(self, values: Mapping[str, float]) -> "TermPolynomial":
+        """Put the values of the named symbols in; equal remaining terms are merged."""
+        keep = [j for j, name in enumerate(self.symbols) if name not in values]
+        term_values = self.term_values(values)
+        kept_symbols = tuple(self.symbols[j] for j in keep)
+        remaining = self.exponents[:, keep]
+        return _merge(self.powers, term_values, remaining, kept_symbols, self.exact)
+
+    def coefficients_in_s(self, values: Mapping[str, float]) -> np.ndarray:
+        """Numeric coefficient of each power of s (index = power), summed with math.fsum."""
+        missing = [n for n in self.used_symbols() if n not in values]
+        if missing:
+            raise KavrelError("values missing for " + ", ".join(missing))
+        term_values = self.term_values(values)
+        size = self.degree + 1
+        result = np.zeros(max(size, 0))
+        if not self.term_count:
+            return result
+        order = np.argsort(self.powers, kind="stable")
+        sorted_powers = self.powers[order]
+        sorted_values = term_values[order]
+        bounds = np.flatnonzero(np.diff(sorted_powers)) + 1
+        starts = np.concatenate(([0], bounds))
+        stops = np.concatenate((bounds, [len(order)]))
+        for start, stop in zip(starts, stops):
+            result[int(sorted_powers[start])] = math.fsum(sorted_values[start:stop].tolist())
+        return result
+
+
+def _merge(powers: np.ndarray, coeffs: np.ndarray, exponents: np.ndarray,
+           symbols: tuple[str, ...], exact: bool) -> TermPolynomial:
+    """Merge terms with equal power and exponents, summing coefficients with fsum."""
+    if not coeffs.size:
+        return TermPolynomial(powers, coeffs, exponents, symbols, exact)
+    keys = np.concatenate([powers.astype(np.int16).view(np.uint8).reshape(-1, 2), exponents], axis=1)
+    keys = np.ascontiguousarray(keys)
+    row_view = keys.view(np.dtype((np.void, keys.shape[1]))).ravel()
+    unique, first, inverse = np.unique(row_view, return_index=True, return_inverse=True)
+    if unique.size == coeffs.size:
+        merged = coeffs
+        order = np.arange(coeffs.size)
+    else:
+        order = first
+        if unique.size <= 20000:
+            sort = np.argsort(inverse, kind="stable")
+            bounds = np.flatnonzero(np.diff(inverse[sort])) + 1
+            groups = np.split(coeffs[sort], bounds)
+            merged = np.array([math.fsum(g.tolist()) for g in groups])
+        else:
+            merged = np.bincount(inverse.ravel(), weights=coeffs, minlength=unique.size)
+    keep = merged != 0
+    index = order[keep]
+    return TermPolynomial(powers[index], merged[keep], exponents[index], symbols, exact)
+
+
+# Parsing ------------------------------------------------------------------
+
+_BUCKET = re.compile(rb"\n \+ s\^(\d+) *\(\n")
+_CLOSE = b"\n        )"
+_SMALL_REGION = 1 << 16
+_CHUNK = 1 << 25
+
+
+class _Vocabulary:
+    """Symbol names seen in one function, in order of first use, with numeric keys."""
+
+    def __init__(self, names: Sequence[str]) -> None:
+        self.names: list[str] = []
+        self.index: dict[bytes, int] = {}
+        for name in names:
+            self.add(name.encode("latin-1"))
+
+    def add(self, name: bytes) -> int:
+        if name not in self.index:
+            self.index[name] = len(self.names)
+            self.names.append(name.decode("latin-1"))
+        return self.index[name]
+
+    def key_table(self) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
+        """Sorted keys of the names that fit the packed form (at most 16 bytes)."""
+        lows, highs, ids = [], [], []
+        for name, ident in self.index.items():
+            if 0 < len(name) <= 12:
+                low, high = _pack(name)
+                lows.append(low)
+                highs.append(high)
+                ids.append(ident)
+        lows_a = np.array(lows, dtype=np.uint64)
+        highs_a = np.array(highs, dtype=np.uint64)
+        hashes = _hash(lows_a, highs_a)
+        order = np.argsort(hashes)
+        return hashes[order], np.stack([lows_a[order], highs_a[order]]) if lows else np.zeros((2, 0), np.uint64), np.array(ids, dtype=np.int64)[order]
+
+
+def _pack(name: bytes) -> tuple[int, int]:
+    padded = name + b"\0" * (16 - len(name))
+    return (int.from_bytes(padded[:8], "little"),
+            int.from_bytes(padded[8:], "little") * 32 + len(name))
+
+
+def _hash(low: np.ndarray, high: np.ndarray) -> np.ndarray:
+    with np.errstate(over="ignore"):
+        return low * np.uint64(0x9E3779B97F4A7C15) ^ high * np.uint64(0xC2B2AE3D27D4EB4F)
+
+
+@dataclass
+class _Region:
+    power: int
+    text: bytes
+
+
+def parse_body(body: bytes, vocabulary: _Vocabulary) -> tuple[list[np.ndarray], list[np.ndarray], list[tuple[np.ndarray, np.ndarray, np.ndarray]], bool]:
+    """Parse a polynomial body: per bucket the powers, coefficients and (term, id, exponent) triples."""
+    powers: list[np.ndarray] = []
+    coeffs: list[np.ndarray] = []
+    entries: list[tuple[np.ndarray, np.ndarray, np.ndarray]] = []
+    exact = True
+    offset = 0
+    position = 0
+    stripped = body.strip(b"\n")
+    if stripped.strip() == b"0" or not stripped.strip():
+        return powers, coeffs, entries, exact
+    while True:
+        match = _BUCKET.search(body, position)
+        if match is None:
+            break
+        power = int(match.group(1))
+        start = match.end()
+        stop = body.find(_CLOSE, start - 1)
+        if stop < 0:
+            raise OutputFormatError("a power of s has no closing parenthesis")
+        region = body[start:stop] if stop >= start else b""
+        position = stop + len(_CLOSE)
+        if not region.strip():
+            continue
+        for chunk in _chunks(region):
+            c, (t, i, e), chunk_exact = _parse_region(chunk, vocabulary)
+            powers.append(np.full(c.size, power, np.int16))
+            coeffs.append(c)
+            entries.append((t + offset, i, e))
+            offset += c.size
+            exact = exact and chunk_exact
+    if not coeffs and stripped.strip():
+        raise OutputFormatError("a polynomial could not be read")
+    return powers, coeffs, entries, exact
+
+
+def _chunks(region: bytes) -> list[bytes]:
+    if len(region) <= _CHUNK:
+        return [region]
+    pieces = []
+    start = 0
+    while start < len(region):
+        stop = start + _CHUNK
+        if stop >= len(region):
+            pieces.append(region[start:])
+            break
+        stop = region.find(b"\n", stop)
+        if stop < 0:
+            pieces.append(region[start:])
+            break
+        pieces.append(region[start:stop])
+        start = stop + 1
+    return pieces
+
+
+def _parse_region(region: bytes, vocabulary: _Vocabulary):
+    if len(region) <= _SMALL_REGION:
+        return _parse_region_python(region, vocabulary)
+    result = _parse_region_numpy(region, vocabulary)
+    if result is None:
+        return _parse_region_python(region, vocabulary)
+    return result
+
+
+_TOKEN = re.compile(rb"[^ ]+")
+
+
+def _coefficient(text: bytes) -> tuple[float, bool]:
+    try:
+        value = float(text)
+    except ValueError as error:
+        raise OutputFormatError(f"not a coefficient: {text!r}") from error
+    whole = text.lstrip(b"-").isdigit()
+    return value, whole
+
+
+def _parse_region_python(region: bytes, vocabulary: _Vocabulary):
+    coeffs: list[float] = []
+    term_ids: list[int] = []
+    symbol_ids: list[int] = []
+    exps: list[int] = []
+    exact = True
+    for row, line in enumerate(region.split(b"\n")):
+        tokens = [(m.start(), m.end()) for m in _TOKEN.finditer(line)]
+        if not tokens:
+            raise OutputFormatError("an empty term line")
+        value, whole = _coefficient(line[tokens[0][0]:tokens[0][1]])
+        coeffs.append(value)
+        exact = exact and whole
+        for k in range(1, len(tokens)):
+            start, end = tokens[k]
+            gap = (tokens[k + 1][0] - end - 1) if k + 1 < len(tokens) else len(line) - end
+            name_end, exponent = _split_symbol(line, start, end, gap)
+            term_ids.append(row)
+            symbol_ids.append(vocabulary.add(line[start:name_end]))
+            exps.append(exponent)
+    return (np.array(coeffs, dtype=np.float64),
+            (np.array(term_ids, np.int64), np.array(symbol_ids, np.int64), np.array(exps, np.int64)),
+            exact)
+
+
+def _split_symbol(line: bytes, start: int, end: int, gap: int) -> tuple[int, int]:
+    """Where a printed symbol's name ends and its exponent, from the blanks after it."""
+    if gap == 3:
+        return end, 1
+    if gap == 1 and end - start >= 3 and line[end - 2] == 0x5E:
+        return end - 2, line[end - 1] - 48
+    if gap == 0:
+        for digits in (2, 3):
+            caret = end - digits - 1
+            if caret > start and line[caret] == 0x5E and line[caret + 1:end].isdigit():
+                return caret, int(line[caret + 1:end])
+    raise OutputFormatError(f"unreadable symbol {line[start:end]!r}")
+
+
+def _parse_region_numpy(region: bytes, vocabulary: _Vocabulary):
+    """Vectorised form of :func:`_parse_region_python`; None when a name is unknown."""
+    hashes, packed, ids = vocabulary.key_table()
+    if not ids.size:
+        return None
+    padded = region + b"\0" * 24
+    data = np.frombuffer(padded, dtype=np.uint8)
+    size = len(region)
+    body = data[:size]
+    token = (body != 32) & (body != 10)
+    edges = np.diff(np.concatenate(([False], token, [False])).view(np.int8))
+    starts = np.flatnonzero(edges == 1)
+    ends = np.flatnonzero(edges == -1)
+    del edges, token
+    newlines = np.flatnonzero(body == 10)
+    line_of = np.searchsorted(newlines, starts)
+    first = np.empty(starts.size, dtype=bool)
+    first[0] = True
+    first[1:] = line_of[1:] != line_of[:-1]
+    last = np.empty(starts.size, dtype=bool)
+    last[-1] = True
+    last[:-1] = first[1:]
+    line_ends = np.append(newlines, size)[line_of]
+    gaps = np.empty(starts.size, dtype=np.int64)
+    gaps[:-1] = starts[1:] - ends[:-1] - 1
+    gaps[last] = line_ends[last] - ends[last]
+    del line_ends
+    if line_of[0] != 0 or np.any(np.diff(line_of) > 1):
+        return None
+    symbol = ~first
+    s_start, s_end, s_gap, s_line = starts[symbol], ends[symbol], gaps[symbol], line_of[symbol]
+    name_end = s_end.copy()
+    exponent = np.ones(s_end.size, dtype=np.int64)
+    one_digit = s_gap == 1
+    many = s_gap == 0
+    if np.any((s_gap != 3) & ~one_digit & ~many):
+        return None
+    if np.any(one_digit):
+        e = s_end[one_digit]
+        if np.any(data[e - 2] != 0x5E):
+            return None
+        name_end[one_digit] = e - 2
+        exponent[one_digit] = data[e - 1].astype(np.int64) - 48
+    if np.any(many):
+        e = s_end[many]
+        two = data[e - 3] == 0x5E
+        three = ~two & (data[e - 4] == 0x5E)
+        if not np.all(two | three):
+            return None
+        d1 = data[e - 1].astype(np.int64) - 48
+        d2 = data[e - 2].astype(np.int64) - 48
+        d3 = data[e - 3].astype(np.int64) - 48
+        exponent[many] = np.where(two, d2 * 10 + d1, d3 * 100 + d2 * 10 + d1)
+        name_end[many] = np.where(two, e - 3, e - 4)
+    lengths = name_end - s_start
+    if np.any(lengths > 12) or np.any(lengths < 1):
+        return None
+    windows = np.ndarray((size + 16,), dtype="<u8", buffer=padded, offset=0, strides=(1,))
+    masks = np.array([(1 << (8 * k)) - 1 for k in range(9)], dtype=np.uint64)
+    low = windows[s_start] & masks[np.minimum(lengths, 8)]
+    high = (windows[s_start + 8] & masks[np.clip(lengths - 8, 0, 8)]) * np.uint64(32) + lengths.astype(np.uint64)
+    keys = _hash(low, high)
+    slot = np.searchsorted(hashes, keys)
+    slot[slot >= hashes.size] = 0
+    if not (np.all(packed[0][slot] == low) and np.all(packed[1][slot] == high)):
+        return None
+    symbol_ids = ids[slot]
+    # coefficients: few distinct texts
+    c_start, c_end = starts[first], ends[first]
+    c_len = c_end - c_start
+    if np.any(c_len > 16):
+        return None
+    c_low = windows[c_start] & masks[np.minimum(c_len, 8)]
+    c_high = windows[c_start + 8] & masks[np.clip(c_len - 8, 0, 8)]
+    c_keys = _hash(c_low, c_high * np.uint64(32) + c_len.astype(np.uint64))
+    unique, representative, inverse = np.unique(c_keys, return_index=True, return_inverse=True)
+    if not (np.all(c_low[representative][inverse] == c_low) and np.all(c_high[representative][inverse] == c_high)
+            and np.all(c_len[representative][inverse] == c_len)):
+        return None
+    exact = True
+    table = np.empty(unique.size)
+    for k, r in enumerate(representative):
+        value, whole = _coefficient(region[c_start[r]:c_end[r]])
+        table[k] = value
+        exact = exact and whole
+    coeffs = table[inverse.ravel()]
+    return coeffs, (s_line.astype(np.int64), symbol_ids, exponent), exact
+
+
+def assemble(powers: list[np.ndarray], coeffs: list[np.ndarray],
+             entries: list[tuple[np.ndarray, np.ndarray, np.ndarray]], symbol_count: int,
+             column_of: np.ndarray, symbols: tuple[str, ...], exact: bool) -> TermPolynomial:
+    """Build a :class:`TermPolynomial` from parsed buckets; ``column_of`` maps symbol ids to columns."""
+    if not coeffs:
+        return TermPolynomial.zero(symbols)
+    all_coeffs = np.concatenate(coeffs)
+    matrix = np.zeros((all_coeffs.size, len(symbols)), dtype=np.uint8)
+    for term_ids, symbol_ids, exps in entries:
+        if term_ids.size:
+            if np.any(exps > 255):
+                raise OutputFormatError("an exponent above 255")
+            matrix[term_ids, column_of[symbol_ids]] = exps
+    return TermPolynomial(np.concatenate(powers), all_coeffs, matrix, symbols, exact)
