@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import contextlib
+import ctypes
 import os
 import re
 from typing import Mapping
@@ -68,12 +70,51 @@ def read_output(output: bytes, prepared: PreparedInput, *,
                 names: NameMap | None = None) -> list[NetlistResult]:
     """Turn kavrel's output for ``prepared`` into results."""
     names = names or NameMap()
-    body = _ELAPSED.sub(b"", output)
-    segments = body.split(_SEGMENT)[1:]
+    end = output.rfind(b"{elapsed time:")
+    end = len(output) if end < 0 else end
+    bounds = []
+    position = output.find(_SEGMENT, 0, end)
+    while position >= 0:
+        following = output.find(_SEGMENT, position + len(_SEGMENT), end)
+        bounds.append((position + len(_SEGMENT), following if following >= 0 else end))
+        position = following
+    data = np.frombuffer(output, dtype=np.uint8)
+    with _large_allocations(len(output)):
+        return _read_segments(output, data, bounds, prepared, values, names)
+
+
+@contextlib.contextmanager
+def _large_allocations(size: int):
+    """Let the C heap keep freed memory while a large output is read.
+
+    Fresh pages are expensive on some machines; reading hundreds of megabytes
+    allocates and frees many arrays of a few megabytes, which the heap can
+    reuse instead of returning them to the system each time.
+    """
+    libc = None
+    if size > (1 << 24):
+        try:
+            libc = ctypes.CDLL(None)
+            libc.mallopt(-3, 1 << 25)  # M_MMAP_THRESHOLD
+            libc.mallopt(-1, 1 << 31 - 1)  # M_TRIM_THRESHOLD
+        except (OSError, AttributeError):
+            libc = None
+    try:
+        yield
+    finally:
+        if libc is not None:
+            libc.mallopt(-1, 128 * 1024)
+            libc.mallopt(-3, 128 * 1024)
+            libc.malloc_trim(0)
+
+
+def _read_segments(output: bytes, data: np.ndarray, bounds, prepared: PreparedInput, values,
+                   names: NameMap) -> list[NetlistResult]:
     results: list[NetlistResult] = []
-    for index, segment in enumerate(segments):
+    for index, (seg_start, seg_stop) in enumerate(bounds):
         source = prepared.netlists[index] if index < len(prepared.netlists) else None
-        fatal = _fatal_message(segment, source)
+        head = output[seg_start:min(seg_stop, seg_start + 65536)]
+        fatal = _fatal_message(head if seg_stop - seg_start > 65536 else head, source)
         if fatal is not None:
             raise KavrelRunError(f"netlist {index + 1}: {fatal}", results, index)
         if source is None or not source.complete:
@@ -81,7 +122,7 @@ def read_output(output: bytes, prepared: PreparedInput, *,
                 raise KavrelRunError(f"netlist {index + 1}: {source.stop}; it was not analysed",
                                      results, index)
             continue
-        results.append(_read_netlist(segment, source, values, names))
+        results.append(_read_netlist(output, data, seg_start, seg_stop, source, values, names))
     return results
 
 
@@ -116,40 +157,38 @@ def _effective_values(source: NetlistSource, values, names: NameMap) -> dict[str
     return merged
 
 
-def _read_netlist(segment: bytes, source: NetlistSource, values, names: NameMap) -> NetlistResult:
+def _read_netlist(output: bytes, data: np.ndarray, seg_start: int, seg_stop: int,
+                  source: NetlistSource, values, names: NameMap) -> NetlistResult:
     labels = source.port_labels or (0, 0, 0, 0)
     selected = source.selected if source.selected is not None else [r.name for r in PARAM_ROWS]
     rows = [row for row in PARAM_ROWS if row.name in selected]
     scattering_norm = ("network" if source.norm_networks else normalization_name(source.norm_mode))
-    first = segment.find(_FUNCTION)
-    echo = segment if first < 0 else segment[:first]
+    first = output.find(_FUNCTION, seg_start, seg_stop)
+    echo = output[seg_start:seg_stop if first < 0 else first]
     warnings = [line for line in _lines(echo) if any(w.decode() in line for w in _WARNINGS)]
     messages = [line for line in _lines(echo) if any(m.decode() in line for m in _MEMORY)]
     vocabulary_names = source.names + ["Y0", "Z0"]
     element_names = tuple(source.names)
     netlist_values = _effective_values(source, values, names)
-    printed: list[tuple[str, bytes]] = []
+    functions: dict[str, Function] = {}
+    pending = list(rows)
     position = first
     while 0 <= position:
         header_start = position + len(_FUNCTION)
-        header_end = segment.find(b"\n", header_start)
-        header = segment[header_start:header_end].decode("latin-1")
-        following = segment.find(_FUNCTION, header_end)
-        block = segment[header_end:following if following >= 0 else len(segment)]
-        printed.append((header, block))
-        position = following
-    functions: dict[str, Function] = {}
-    pending = list(rows)
-    for header, block in printed:
+        header_end = output.find(b"\n", header_start, seg_stop)
+        if header_end < 0:
+            raise OutputFormatError("a function header without its line end")
+        header = output[header_start:header_end].decode("latin-1")
         row = next((r for r in pending if header_line(r, labels, source.norm_mode) == header), None)
         if row is None:
             raise OutputFormatError(f"unexpected function header {header!r}")
         for skipped in pending[:pending.index(row)]:
             functions[display_name(skipped.name)] = _missing(skipped, labels, source, messages, names)
         pending = pending[pending.index(row) + 1:]
-        functions[display_name(row.name)] = _read_function(
-            row, header, block, labels, source, vocabulary_names, element_names,
-            netlist_values, names, messages, scattering_norm)
+        function, position = _read_function(row, header, output, data, header_end, seg_stop, labels,
+                                            source, vocabulary_names, element_names, netlist_values,
+                                            names, messages, scattering_norm)
+        functions[display_name(row.name)] = function
     for skipped in pending:
         functions[display_name(skipped.name)] = _missing(skipped, labels, source, messages, names)
     return NetlistResult(source.index, functions, element_names, netlist_values, labels,
@@ -164,38 +203,46 @@ def _missing(row: ParamRow, labels, source: NetlistSource, messages: list[str], 
                     None, None, None, (), {}, tuple(source.names), names, reason)
 
 
-def _read_function(row: ParamRow, header: str, block: bytes, labels, source: NetlistSource,
-                   vocabulary_names, element_names, values, names: NameMap,
-                   messages: list[str], scattering_norm: str) -> Function:
+def _read_function(row: ParamRow, header: str, output: bytes, data: np.ndarray, header_end: int,
+                   seg_stop: int, labels, source: NetlistSource, vocabulary_names, element_names,
+                   values, names: NameMap, messages: list[str],
+                   scattering_norm: str) -> tuple[Function, int]:
+    """Read one function after its header; returns it and where the next header starts (-1: none)."""
     normalization = scattering_norm if row.scattering else None
-    numerator_at = block.find(_NUMERATOR)
-    denominator_at = block.find(_DENOMINATOR)
-    end_at = block.find(_END)
-    if numerator_at < 0 or denominator_at < numerator_at or end_at < denominator_at:
-        failure = _lines(block)
-        messages.extend(failure)
-        reason = "not computed: " + ("; ".join(failure) if failure else "kavrel printed no polynomials")
+
+    def failed(reason: str) -> Function:
         return Function(display_name(row.name), row, header, labels, normalization, None, None, (),
                         {}, element_names, names, reason)
-    before = _lines(block[:numerator_at])
-    after = _lines(block[end_at + len(_END):])
-    messages.extend(line for line in before + after if any(m.decode() in line for m in _MEMORY))
-    if any("insufficient memory to complete processing" in line for line in before):
-        return Function(display_name(row.name), row, header, labels, normalization, None, None, (),
-                        {}, element_names, names, "not computed: insufficient memory to complete processing")
+
+    if not output.startswith(_NUMERATOR, header_end + 1):
+        following = output.find(_FUNCTION, header_end, seg_stop)
+        text = _lines(output[header_end:following if following >= 0 else seg_stop])
+        messages.extend(text)
+        if any("insufficient memory to complete processing" in line for line in text):
+            return failed("not computed: insufficient memory to complete processing"), following
+        return failed("not computed: " + ("; ".join(text) if text else "kavrel printed no polynomials")), following
     vocabulary = _Vocabulary(vocabulary_names)
-    num_parts = parse_body(block[numerator_at + len(_NUMERATOR):denominator_at], vocabulary)
-    den_parts = parse_body(block[denominator_at + len(_DENOMINATOR):end_at], vocabulary)
+    num_parts = parse_body(output, header_end + 1 + len(_NUMERATOR), seg_stop, vocabulary, data)
+    if not output.startswith(_DENOMINATOR, num_parts[4]):
+        raise OutputFormatError(f"{row.name}: no denominator after the numerator")
+    den_parts = parse_body(output, num_parts[4] + len(_DENOMINATOR), seg_stop, vocabulary, data)
+    if not output.startswith(_END, den_parts[4]):
+        raise OutputFormatError(f"{row.name}: no End line after the denominator")
+    after = den_parts[4] + len(_END)
+    following = output.find(_FUNCTION, after, seg_stop)
+    trailing = _lines(output[after:following if following >= 0 else seg_stop])
+    messages.extend(line for line in trailing if any(m.decode() in line for m in _MEMORY))
     used = np.zeros(len(vocabulary.names), dtype=bool)
     for parts in (num_parts, den_parts):
         for _, symbol_ids, _ in parts[2]:
-            used[np.unique(symbol_ids)] = True
+            if symbol_ids.size:
+                used |= np.bincount(symbol_ids, minlength=used.size) > 0
     symbols = tuple(name for name, flag in zip(vocabulary.names, used) if flag)
     column_of = np.cumsum(used) - 1
     numerator = assemble(num_parts[0], num_parts[1], num_parts[2], len(vocabulary.names),
                          column_of, symbols, num_parts[3])
     denominator = assemble(den_parts[0], den_parts[1], den_parts[2], len(vocabulary.names),
                            column_of, symbols, den_parts[3])
-    function_values = {k: v for k, v in values.items()}
-    return Function(display_name(row.name), row, header, labels, normalization, numerator,
-                    denominator, symbols, function_values, element_names, names)
+    function = Function(display_name(row.name), row, header, labels, normalization, numerator,
+                        denominator, symbols, dict(values), element_names, names)
+    return function, following

@@ -168,7 +168,10 @@ def _merge(powers: np.ndarray, coeffs: np.ndarray, exponents: np.ndarray,
 _BUCKET = re.compile(rb"\n \+ s\^(\d+) *\(\n")
 _CLOSE = b"\n        )"
 _SMALL_REGION = 1 << 16
-_CHUNK = 1 << 25
+_CHUNK = 1 << 22
+
+
+_LOOKUP_CACHE: dict = {}
 
 
 class _Vocabulary:
@@ -186,20 +189,34 @@ class _Vocabulary:
             self.names.append(name.decode("latin-1"))
         return self.index[name]
 
-    def key_table(self) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
-        """Sorted keys of the names that fit the packed form (at most 16 bytes)."""
-        lows, highs, ids = [], [], []
-        for name, ident in self.index.items():
-            if 0 < len(name) <= 12:
-                low, high = _pack(name)
-                lows.append(low)
-                highs.append(high)
-                ids.append(ident)
-        lows_a = np.array(lows, dtype=np.uint64)
-        highs_a = np.array(highs, dtype=np.uint64)
-        hashes = _hash(lows_a, highs_a)
-        order = np.argsort(hashes)
-        return hashes[order], np.stack([lows_a[order], highs_a[order]]) if lows else np.zeros((2, 0), np.uint64), np.array(ids, dtype=np.int64)[order]
+    def lookup_table(self):
+        """A collision-free hash table of the names: (modulus, slot ids, packed low, packed high)."""
+        key = tuple(self.names)
+        if key not in _LOOKUP_CACHE:
+            if len(_LOOKUP_CACHE) > 64:
+                _LOOKUP_CACHE.clear()
+            _LOOKUP_CACHE[key] = self._build_lookup_table()
+        return _LOOKUP_CACHE[key]
+
+    def _build_lookup_table(self):
+        items = [(name, ident) for name, ident in self.index.items() if 0 < len(name) <= 12]
+        if len(items) != len(self.index) or not items:
+            return None
+        lows = np.array([_pack(n)[0] for n, _ in items], dtype=np.uint64)
+        highs = np.array([_pack(n)[1] for n, _ in items], dtype=np.uint64)
+        hashes = _hash(lows, highs)
+        order_ids = np.array([i for _, i in items], dtype=np.int64)
+        for modulus in range(max(8 * len(items), 61), 1 << 20, 7):
+            keys = hashes % np.uint64(modulus)
+            if np.unique(keys).size == len(items):
+                slots = np.full(modulus, -1, dtype=np.int64)
+                slots[keys.astype(np.int64)] = order_ids
+                vocab_low = np.zeros(len(self.names), dtype=np.uint64)
+                vocab_high = np.zeros(len(self.names), dtype=np.uint64)
+                vocab_low[order_ids] = lows
+                vocab_high[order_ids] = highs
+                return modulus, slots, vocab_low, vocab_high
+        return None
 
 
 def _pack(name: bytes) -> tuple[int, int]:
@@ -219,67 +236,69 @@ class _Region:
     text: bytes
 
 
-def parse_body(body: bytes, vocabulary: _Vocabulary) -> tuple[list[np.ndarray], list[np.ndarray], list[tuple[np.ndarray, np.ndarray, np.ndarray]], bool]:
-    """Parse a polynomial body: per bucket the powers, coefficients and (term, id, exponent) triples."""
+def parse_body(output: bytes, start: int, stop: int, vocabulary: _Vocabulary, data: np.ndarray | None = None):
+    # the body starts right after its frame line: "\n" then the buckets, or "\n        0\n"
+    """Parse the polynomial body ``output[start:stop]``.
+
+    Returns per bucket the powers, coefficients and (term, symbol id, exponent)
+    triples, and whether every coefficient was a whole number written in full.
+    Large bodies are read with NumPy straight from ``output``, without copies.
+    """
     powers: list[np.ndarray] = []
     coeffs: list[np.ndarray] = []
     entries: list[tuple[np.ndarray, np.ndarray, np.ndarray]] = []
     exact = True
     offset = 0
-    position = 0
-    stripped = body.strip(b"\n")
-    if stripped.strip() == b"0" or not stripped.strip():
-        return powers, coeffs, entries, exact
+    position = start
+    found = False
     while True:
-        match = _BUCKET.search(body, position)
+        match = _BUCKET.match(output, position, stop)
         if match is None:
             break
+        found = True
         power = int(match.group(1))
-        start = match.end()
-        stop = body.find(_CLOSE, start - 1)
-        if stop < 0:
+        region_start = match.end()
+        region_stop = output.find(_CLOSE, region_start - 1, stop)
+        if region_stop < 0:
             raise OutputFormatError("a power of s has no closing parenthesis")
-        region = body[start:stop] if stop >= start else b""
-        position = stop + len(_CLOSE)
-        if not region.strip():
+        position = region_stop + len(_CLOSE)
+        if region_stop <= region_start:
             continue
-        for chunk in _chunks(region):
-            c, (t, i, e), chunk_exact = _parse_region(chunk, vocabulary)
+        for chunk_start, chunk_stop in _chunks(output, region_start, region_stop):
+            c, (t, i, e), chunk_exact = _parse_region(output, chunk_start, chunk_stop, vocabulary, data)
             powers.append(np.full(c.size, power, np.int16))
             coeffs.append(c)
             entries.append((t + offset, i, e))
             offset += c.size
             exact = exact and chunk_exact
-    if not coeffs and stripped.strip():
-        raise OutputFormatError("a polynomial could not be read")
-    return powers, coeffs, entries, exact
+    if not found:
+        if output.startswith(b"\n        0\n", position):
+            position += 11
+        elif output.startswith(b"\n", position) and output[position:stop].strip():
+            raise OutputFormatError("a polynomial could not be read")
+    elif output.startswith(b"\n", position):
+        position += 1
+    return powers, coeffs, entries, exact, position
 
 
-def _chunks(region: bytes) -> list[bytes]:
-    if len(region) <= _CHUNK:
-        return [region]
+def _chunks(output: bytes, start: int, stop: int) -> list[tuple[int, int]]:
     pieces = []
-    start = 0
-    while start < len(region):
-        stop = start + _CHUNK
-        if stop >= len(region):
-            pieces.append(region[start:])
+    while stop - start > _CHUNK:
+        cut = output.find(b"\n", start + _CHUNK, stop)
+        if cut < 0:
             break
-        stop = region.find(b"\n", stop)
-        if stop < 0:
-            pieces.append(region[start:])
-            break
-        pieces.append(region[start:stop])
-        start = stop + 1
+        pieces.append((start, cut))
+        start = cut + 1
+    pieces.append((start, stop))
     return pieces
 
 
-def _parse_region(region: bytes, vocabulary: _Vocabulary):
-    if len(region) <= _SMALL_REGION:
-        return _parse_region_python(region, vocabulary)
-    result = _parse_region_numpy(region, vocabulary)
+def _parse_region(output: bytes, start: int, stop: int, vocabulary: _Vocabulary, data):
+    if stop - start <= _SMALL_REGION or data is None:
+        return _parse_region_python(output[start:stop], vocabulary)
+    result = _parse_region_numpy(data, start, stop, vocabulary)
     if result is None:
-        return _parse_region_python(region, vocabulary)
+        return _parse_region_python(output[start:stop], vocabulary)
     return result
 
 
@@ -334,37 +353,51 @@ def _split_symbol(line: bytes, start: int, end: int, gap: int) -> tuple[int, int
     raise OutputFormatError(f"unreadable symbol {line[start:end]!r}")
 
 
-def _parse_region_numpy(region: bytes, vocabulary: _Vocabulary):
-    """Vectorised form of :func:`_parse_region_python`; None when a name is unknown."""
-    hashes, packed, ids = vocabulary.key_table()
-    if not ids.size:
+_MASKS = np.array([(1 << (8 * k)) - 1 for k in range(9)], dtype=np.uint64)
+
+
+def _parse_region_numpy(data: np.ndarray, start: int, stop: int, vocabulary: _Vocabulary):
+    """Vectorised form of :func:`_parse_region_python`; None when it cannot be sure.
+
+    Every term line is nine blanks, the coefficient and the symbols; a token
+    that starts ten bytes after a line feed is therefore a coefficient.
+    """
+    table = vocabulary.lookup_table()
+    if table is None:
         return None
-    padded = region + b"\0" * 24
-    data = np.frombuffer(padded, dtype=np.uint8)
-    size = len(region)
-    body = data[:size]
-    token = (body != 32) & (body != 10)
-    edges = np.diff(np.concatenate(([False], token, [False])).view(np.int8))
-    starts = np.flatnonzero(edges == 1)
-    ends = np.flatnonzero(edges == -1)
-    del edges, token
-    newlines = np.flatnonzero(body == 10)
-    line_of = np.searchsorted(newlines, starts)
-    first = np.empty(starts.size, dtype=bool)
+    modulus, slots, vocab_low, vocab_high = table
+    body = data[start:stop]
+    size = stop - start
+    token = body != 32
+    token &= body != 10
+    starts = np.flatnonzero(token[1:] > token[:-1])
+    starts += 1
+    ends = np.flatnonzero(token[:-1] > token[1:])
+    ends += 1
+    if token[-1]:
+        ends = np.append(ends, size)
+    del token
+    if not starts.size or starts[0] != 9:
+        return None
+    absolute = starts + start
+    first = data[absolute - 10] == 10
     first[0] = True
-    first[1:] = line_of[1:] != line_of[:-1]
-    last = np.empty(starts.size, dtype=bool)
+    count = starts.size
+    last = np.empty(count, dtype=bool)
     last[-1] = True
     last[:-1] = first[1:]
-    line_ends = np.append(newlines, size)[line_of]
-    gaps = np.empty(starts.size, dtype=np.int64)
+    gaps = np.empty(count, dtype=np.int64)
     gaps[:-1] = starts[1:] - ends[:-1] - 1
-    gaps[last] = line_ends[last] - ends[last]
-    del line_ends
-    if line_of[0] != 0 or np.any(np.diff(line_of) > 1):
-        return None
+    gaps[last[:-1].nonzero()[0]] -= 9
+    gaps[-1] = size - ends[-1]
+    line_of = np.cumsum(first, dtype=np.int32)
+    line_of -= 1
     symbol = ~first
-    s_start, s_end, s_gap, s_line = starts[symbol], ends[symbol], gaps[symbol], line_of[symbol]
+    s_start = absolute[symbol]
+    s_end = ends[symbol] + start
+    s_gap = gaps[symbol]
+    s_line = line_of[symbol]
+    del gaps, line_of
     name_end = s_end.copy()
     exponent = np.ones(s_end.size, dtype=np.int64)
     one_digit = s_gap == 1
@@ -389,38 +422,57 @@ def _parse_region_numpy(region: bytes, vocabulary: _Vocabulary):
         exponent[many] = np.where(two, d2 * 10 + d1, d3 * 100 + d2 * 10 + d1)
         name_end[many] = np.where(two, e - 3, e - 4)
     lengths = name_end - s_start
+    del name_end
     if np.any(lengths > 12) or np.any(lengths < 1):
         return None
-    windows = np.ndarray((size + 16,), dtype="<u8", buffer=padded, offset=0, strides=(1,))
-    masks = np.array([(1 << (8 * k)) - 1 for k in range(9)], dtype=np.uint64)
-    low = windows[s_start] & masks[np.minimum(lengths, 8)]
-    high = (windows[s_start + 8] & masks[np.clip(lengths - 8, 0, 8)]) * np.uint64(32) + lengths.astype(np.uint64)
-    keys = _hash(low, high)
-    slot = np.searchsorted(hashes, keys)
-    slot[slot >= hashes.size] = 0
-    if not (np.all(packed[0][slot] == low) and np.all(packed[1][slot] == high)):
+    windows = np.ndarray((data.size - 7,), dtype="<u8", buffer=data, offset=0, strides=(1,))
+    low = windows[s_start] & _MASKS[np.minimum(lengths, 8)]
+    if np.all(vocab_high < np.uint64(32)):  # every name fits in eight bytes
+        if np.any(lengths > 8):
+            return None
+        high = lengths.astype(np.uint64)
+    else:
+        high = (windows[s_start + 8] & _MASKS[np.maximum(lengths - 8, 0)]) * np.uint64(32)
+        high += lengths.astype(np.uint64)
+    symbol_ids = slots[_hash(low, high) % np.uint64(modulus)]
+    if np.any(symbol_ids < 0) or not np.array_equal(vocab_low[symbol_ids], low):
         return None
-    symbol_ids = ids[slot]
+    if np.any(lengths > 8) and not np.array_equal(vocab_high[symbol_ids], high):
+        return None
+    del low, high
     # coefficients: few distinct texts
-    c_start, c_end = starts[first], ends[first]
+    c_start = absolute[first]
+    c_end = ends[first] + start
     c_len = c_end - c_start
     if np.any(c_len > 16):
         return None
-    c_low = windows[c_start] & masks[np.minimum(c_len, 8)]
-    c_high = windows[c_start + 8] & masks[np.clip(c_len - 8, 0, 8)]
-    c_keys = _hash(c_low, c_high * np.uint64(32) + c_len.astype(np.uint64))
-    unique, representative, inverse = np.unique(c_keys, return_index=True, return_inverse=True)
-    if not (np.all(c_low[representative][inverse] == c_low) and np.all(c_high[representative][inverse] == c_high)
-            and np.all(c_len[representative][inverse] == c_len)):
+    c_low = windows[c_start] & _MASKS[np.minimum(c_len, 8)]
+    c_high = windows[c_start + 8] & _MASKS[np.maximum(c_len - 8, 0)]
+    c_keys = _hash(c_low, c_high ^ (c_len.astype(np.uint64) << np.uint64(59)))
+    # the usual coefficients, one digit, are read directly; the rest by their distinct texts
+    single = c_len == 1
+    coeffs = np.zeros(c_len.size, dtype=np.float64)
+    digits = data[c_start[single]].astype(np.float64) - 48.0
+    if np.any((digits < 0) | (digits > 9)):
         return None
+    coeffs[single] = digits
+    other = np.flatnonzero(~single)
     exact = True
-    table = np.empty(unique.size)
-    for k, r in enumerate(representative):
-        value, whole = _coefficient(region[c_start[r]:c_end[r]])
-        table[k] = value
-        exact = exact and whole
-    coeffs = table[inverse.ravel()]
-    return coeffs, (s_line.astype(np.int64), symbol_ids, exponent), exact
+    if other.size:
+        unique, representative, inverse = np.unique(c_keys[other], return_index=True, return_inverse=True)
+        inverse = inverse.ravel()
+        o_low, o_high, o_len = c_low[other], c_high[other], c_len[other]
+        if not (np.all(o_low[representative][inverse] == o_low) and np.all(o_high[representative][inverse] == o_high)
+                and np.all(o_len[representative][inverse] == o_len)):
+            return None
+        values = np.empty(unique.size)
+        for k, r in enumerate(representative):
+            index = other[r]
+            value, whole = _coefficient(bytes(data[c_start[index]:c_end[index]]))
+            values[k] = value
+            exact = exact and whole
+        coeffs[other] = values[inverse]
+    return coeffs, (s_line, symbol_ids, exponent), exact
 
 
 def assemble(powers: list[np.ndarray], coeffs: list[np.ndarray],
@@ -431,9 +483,13 @@ def assemble(powers: list[np.ndarray], coeffs: list[np.ndarray],
         return TermPolynomial.zero(symbols)
     all_coeffs = np.concatenate(coeffs)
     matrix = np.zeros((all_coeffs.size, len(symbols)), dtype=np.uint8)
+    flat = matrix.reshape(-1)
+    width = len(symbols)
     for term_ids, symbol_ids, exps in entries:
         if term_ids.size:
             if np.any(exps > 255):
                 raise OutputFormatError("an exponent above 255")
-            matrix[term_ids, column_of[symbol_ids]] = exps
+            index = term_ids.astype(np.int64) * width
+            index += column_of[symbol_ids]
+            flat[index] = exps
     return TermPolynomial(np.concatenate(powers), all_coeffs, matrix, symbols, exact)
