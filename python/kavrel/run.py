@@ -36,7 +36,7 @@ _FATAL = (b"unrecognized element prefix--", b"error-- more than one port indicat
 
 def analyse(text: str, *, executable: str | os.PathLike[str] | None = None,
             values: Mapping[str, "float | str"] | None = None,
-            names: NameMap | None = None) -> list[NetlistResult]:
+            names: NameMap | None = None, netlist_values: bool = True) -> list[NetlistResult]:
     """Analyse every netlist of ``text`` and return one result per netlist.
 
     ``values`` (element name -> number or SI text such as ``"4.7k"``) are used
@@ -44,9 +44,13 @@ def analyse(text: str, *, executable: str | os.PathLike[str] | None = None,
     the values come from elsewhere, such as a SPICE conversion) and override
     them.  Raises :class:`KavrelRunError` when kavrel stops reading the input;
     the exception's ``results`` hold the netlists analysed before.
+    With ``netlist_values=False`` the netlists' ``v`` values are ignored.
     """
-    raw = text.encode("utf-8").decode("latin-1")
+    raw = text.encode("utf-8", "surrogateescape").decode("latin-1")
     prepared = prepare(raw)
+    if not netlist_values:
+        for source in prepared.netlists:
+            source.slot_values.clear()
     output = run_kavrel(prepared.text, executable)
     return read_output(output, prepared, values=values, names=names)
 

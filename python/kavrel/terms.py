@@ -65,6 +65,10 @@ class TermPolynomial:
             matrix[:, position[name]] = column
         return TermPolynomial(self.powers, self.coeffs, matrix, symbols, self.exact)
 
+    def with_symbols_subset(self, symbols: Sequence[str]) -> "TermPolynomial":
+        """Only the columns of ``symbols`` (the others must be unused)."""
+        return self.with_symbols(symbols)
+
     def used_symbols(self) -> list[str]:
         if not self.term_count:
             return []
