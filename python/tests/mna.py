@@ -11,6 +11,9 @@ from dataclasses import dataclass, field
 
 import numpy as np
 
+#: experiments with a worse-conditioned matrix count as singular
+MAX_CONDITION = 1e7
+
 
 @dataclass
 class Element:
@@ -80,7 +83,7 @@ class _System:
                 matrix[r, c] += value
         if self.size == 0:
             return np.zeros(0, dtype=complex)
-        if np.linalg.cond(matrix) > 1e7:
+        if np.linalg.cond(matrix) > MAX_CONDITION:
             return None
         return np.linalg.solve(matrix, np.array(self.rhs, dtype=complex))
 
