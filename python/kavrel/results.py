@@ -136,7 +136,13 @@ class Function:
         missing = [self.names.element(n) for n in self.symbols if n not in merged]
         if missing:
             raise KavrelError(f"{self.name} needs values for " + ", ".join(missing))
-        return numerator.coefficients_in_s(merged), denominator.coefficients_in_s(merged)
+        key = tuple(sorted((n, merged[n]) for n in self.symbols))
+        cache = self.__dict__.setdefault("_coefficient_cache", {})
+        if key not in cache:
+            if len(cache) > 16:
+                cache.clear()
+            cache[key] = (numerator.coefficients_in_s(merged), denominator.coefficients_in_s(merged))
+        return cache[key]
 
     def evaluate(self, values: ValueMap | None = None, s: complex | None = None,
                  f: float | None = None) -> complex:
@@ -162,8 +168,12 @@ class Function:
         """This function with the values (netlist's and given) put in."""
         numerator, denominator = self._require()
         merged = {k: v for k, v in self.resolve_values(values).items() if k in self.symbols}
-        num = numerator.substitute(merged)
-        den = denominator.substitute(merged)
+        if set(merged) == set(self.symbols) and self.symbols:
+            num_c, den_c = self.coefficients(values)
+            num, den = _numeric(num_c), _numeric(den_c)
+        else:
+            num = numerator.substitute(merged)
+            den = denominator.substitute(merged)
         kept = tuple(n for n in self.symbols if n not in merged)
         return Function(self.name, self.row, self.header, self.port_labels, self.normalization,
                         num, den, kept, {}, self.element_names, self.names)
@@ -217,6 +227,12 @@ class Function:
             return f"<Function {self.name}: {self.error}>"
         return (f"<Function {self.name}: {self.header}; {self.numerator.term_count} + "
                 f"{self.denominator.term_count} terms over {len(self.symbols)} symbols>")
+
+
+def _numeric(coeffs: np.ndarray) -> TermPolynomial:
+    powers = np.flatnonzero(coeffs)
+    return TermPolynomial(powers.astype(np.int16), coeffs[powers].astype(np.float64),
+                          np.zeros((powers.size, 0), np.uint8), (), True)
 
 
 def _polyval_exact(coeffs: np.ndarray, s: complex) -> complex:

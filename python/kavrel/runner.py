@@ -5,6 +5,7 @@ from __future__ import annotations
 import os
 import shutil
 import subprocess
+import tempfile
 from pathlib import Path
 
 from .errors import KavrelError
@@ -43,13 +44,16 @@ def find_executable(executable: str | os.PathLike[str] | None = None) -> str:
 def run_kavrel(text: str, executable: str | os.PathLike[str] | None = None) -> bytes:
     """Run kavrel on ``text`` and return its standard output."""
     program = find_executable(executable)
-    try:
-        completed = subprocess.run([program], input=text.encode("latin-1", "replace"),
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
-    except OSError as error:
-        raise KavrelError(f"cannot run {program}: {error}") from error
-    if completed.returncode != 0:
-        detail = completed.stderr.decode("latin-1", "replace").strip()
-        raise KavrelError(f"{program} failed with status {completed.returncode}" +
-                          (f": {detail}" if detail else ""))
-    return completed.stdout
+    # Output can run to hundreds of megabytes: a file takes it faster than a pipe.
+    with tempfile.TemporaryFile() as sink:
+        try:
+            completed = subprocess.run([program], input=text.encode("latin-1", "replace"),
+                                       stdout=sink, stderr=subprocess.PIPE, check=False)
+        except OSError as error:
+            raise KavrelError(f"cannot run {program}: {error}") from error
+        if completed.returncode != 0:
+            detail = completed.stderr.decode("latin-1", "replace").strip()
+            raise KavrelError(f"{program} failed with status {completed.returncode}" +
+                              (f": {detail}" if detail else ""))
+        sink.seek(0)
+        return sink.read()
