@@ -91,6 +91,14 @@ def _functions(result: NetlistResult, params: Sequence[str]) -> list[Function]:
     return [result.function(name) for name in params]
 
 
+def _publish(temporary: str, target: str) -> None:
+    """Give the finished file the usual permissions and move it into place."""
+    umask = os.umask(0)
+    os.umask(umask)
+    os.chmod(temporary, 0o666 & ~umask)
+    os.replace(temporary, target)
+
+
 def _write_atomic(path: str, data: bytes) -> str:
     """Write to a temporary file beside ``path``; returns its name for a later rename."""
     directory = os.path.dirname(os.path.abspath(path))
@@ -179,7 +187,7 @@ def run_bode(args: argparse.Namespace) -> int:
     if csv_text is not None:
         pending.append((_write_atomic(args.csv, csv_text.encode()), args.csv))
     for temporary, target in pending:
-        os.replace(temporary, target)
+        _publish(temporary, target)
     return 0
 
 
@@ -237,7 +245,7 @@ def run_poles(args: argparse.Namespace) -> int:
         temporary = _write_plot(lambda path: pole_zero_plot([r.value for r in pz.poles],
                                                             [r.value for r in pz.zeros], path,
                                                             f"{function.name} poles and zeros"), args.plot)
-        os.replace(temporary, args.plot)
+        _publish(temporary, args.plot)
     sys.stdout.write(text)
     return 0
 
