@@ -228,7 +228,7 @@ def run_poles(args: argparse.Namespace) -> int:
         raise UsageError(f"{function.name} needs values for " + ", ".join(missing) +
                          " (give them with --values or v entries)")
     pz = poles_zeros(function)
-    lines = [f"# {function.name}: {function.header}"]
+    lines = [f"# {function.name}: {function.shown_header}"]
     for kind, roots in (("pole", pz.poles), ("zero", pz.zeros)):
         for root in roots:
             line = f"{kind} {root.real!r} {root.imag!r}"

@@ -222,7 +222,7 @@ def export(function: Function, fmt: str = "sympy", *, limit: int | None = FORMUL
     numerator, denominator = function.numerator, function.denominator
     symbols = symbol_names(function.symbols, function.names, fmt)
     if fmt == "json":
-        record = {"name": label, "header": function.header, "undefined": False,
+        record = {"name": label, "header": function.shown_header, "undefined": False,
                   "numerator": _json_terms(numerator, symbols), "denominator": _json_terms(denominator, symbols)}
         if extra:
             record.update(extra)

@@ -103,6 +103,17 @@ class Function:
         return f"{quantity}( {self.port_labels[pos]}, {self.port_labels[neg]})"
 
     @property
+    def shown_header(self) -> str:
+        """The header with node labels shown through the name map (SPICE node names, say)."""
+        if not self.names.nodes:
+            return self.header
+        from .params import header_line
+        shown = tuple(self.names.node(label) for label in self.port_labels)
+        mode = {"Y0": 0, "Z0": 1}.get(self.normalization or "", 2)
+        text = header_line(self.row, shown, mode)  # type: ignore[arg-type]
+        return text if self.normalization != "network" else text.replace("unity", "network")
+
+    @property
     def term_count(self) -> int:
         numerator, denominator = self._require()
         return numerator.term_count + denominator.term_count
