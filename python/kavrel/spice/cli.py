@@ -27,9 +27,15 @@ def load_deck(args: argparse.Namespace) -> Conversion | None:
         path,
         port1=tuple(args.port1) if getattr(args, "port1", None) else None,
         port2=tuple(args.port2) if getattr(args, "port2", None) else None,
-        params=list(args.param) if getattr(args, "param", None) else None,
+        params=_params(getattr(args, "param", None)),
         symbolic=bool(getattr(args, "symbolic", False)),
     )
+
+
+def _params(given: list[str] | str | None) -> list[str] | None:
+    if not given:
+        return None
+    return [given] if isinstance(given, str) else list(given)
 
 
 def _run_spice(args: argparse.Namespace) -> int:

@@ -218,7 +218,17 @@ def read_deck(text: str, filename: str) -> Deck:
         raise stack[-1].line.error("subcircuit without .ends")
     for line in opamp_subckt_lines:
         _opamp_subckt(line, deck)
+    _check_marks(deck.opamp_marks, deck.body)
+    for subckt in deck.subcircuits.values():
+        _check_marks(subckt.opamp_marks, subckt.body)
     return deck
+
+
+def _check_marks(marks: dict[str, Line], body: list[Line]) -> None:
+    names = {line.tokens[0].lower() for line in body}
+    for name, line in marks.items():
+        if name not in names:
+            raise line.error(f"no E element {name} here to mark as an ideal op amp")
 
 
 def _subckt_header(line: Line) -> Subcircuit:

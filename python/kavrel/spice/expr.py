@@ -215,6 +215,9 @@ class _Parser:
             end = number.end()
             letters = _LETTERS.match(rest, end)
             end = letters.end() if letters else end
+            if end < len(rest) and (rest[end].isdigit() or rest[end] == "."):
+                raise ExpressionError(f"unknown suffix in {rest[:end + 1]!r}...: digits may not "
+                                      "follow a scale suffix (write 4.7k, not 4k7)")
             self.position += end
             return number_value(rest[:end])
         word = _WORD.match(rest)
