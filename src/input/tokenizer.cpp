@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "trees/run_monitor.h"
+
 namespace kavrel {
 
 namespace {
@@ -30,7 +32,7 @@ class CharSource {
     // Depth is counted, never recursed, and wide enough for any input length.
     unsigned long long depth = 0;
     for (;;) {
-      int c = std::fgetc(input_.in);
+      int c = input_.monitor != nullptr && input_.monitor->poll() ? EOF : std::fgetc(input_.in);
       if (c == EOF) {
         input_.pending_char = 0;
         return Step::kEnd;

@@ -9,6 +9,7 @@
 #include "output/fixup.h"
 #include "output/polynomial.h"
 #include "trees/memory.h"
+#include "trees/run_monitor.h"
 
 namespace kavrel {
 
@@ -145,6 +146,8 @@ int print_tree_buf(NetworkTables& net, TopofunStores& stores, FILE* out, int sig
       den_topofun >= kTopofunCount) {
     return 1;
   }
+  // Output that can no longer be written is not worth assembling.
+  if (run_stopped(stores.stats)) return 1;
   const int32_t bits = net.test_bitmap;
   trace(net, out, "print_tree_buf entered\n");
   if (bits & kFormulaBits) {
