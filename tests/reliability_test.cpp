@@ -132,3 +132,18 @@ TEST(TreeCount, GridsLaddersAndForcedEdges) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Labels, OverflowingLabelIsRefusedNotWrapped) {
+  FILE* in = input_of("r1 1 4294967296 f 1 0 1 0 e\n");
+  FILE* out = std::tmpfile();
+  EXPECT_EQ(kavrel::run_kavrel(in, out), 0);
+  const std::string text = file_text(out);
+  // 2^32 would wrap to 0, a silent tie to ground; it must be refused as too large.
+  EXPECT_NE(text.find("must be less than 1000\n"), std::string::npos) << text;
+  std::fclose(in);
+  std::fclose(out);
+}
+
+}  // namespace

@@ -90,7 +90,10 @@ int read_unsigned(InputStream& input, uint32_t& value) {
     if (ended_by_separator) return 0;
     int c = input.pending_char;
     if (is_digit(c)) {
-      value = value * 10u + static_cast<uint32_t>(c - '0');
+      const auto digit = static_cast<uint32_t>(c - '0');
+      // Saturates: a number too large for 32 bits must never wrap into a
+      // small one (a node label turning into ground, say).
+      value = value > (UINT32_MAX - digit) / 10u ? UINT32_MAX : value * 10u + digit;
       begun = true;
     }
   }

@@ -20,7 +20,8 @@ struct InputStream {
 
 // Each returns 0 when an item was read, -1 at the end of input before it began.
 int read_word(InputStream& input, int& count, int capacity, char* buffer);
-// Accumulates as unsigned 32-bit (wrapping): the caller decides what is too big.
+// Accumulates as unsigned 32-bit, saturating at UINT32_MAX: the caller decides
+// what is too big.
 int read_unsigned(InputStream& input, uint32_t& value);
 int read_real(InputStream& input, double& value);
 
