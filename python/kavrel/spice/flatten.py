@@ -23,7 +23,7 @@ class Element:
     value: float | None            # R L C G E F H: value; K: coupling; V/I: None
     refs: tuple[str, ...]          # F/H: controlling V source; K: the two inductors (keys)
     line: Line
-    ac: bool = False               # V/I: has an AC specification
+    ac: bool = False               # V/I: has an AC value
 
     @property
     def key(self) -> str:
