@@ -330,14 +330,17 @@ TEST(ReaderFailures, LabelOfAThousandOrMoreStandsForNodeOne) {
   EXPECT_EQ(r.echo(),
             "\ninput data:\nr1 1 1000node label 1000 must be less than 1000\n"
             " r2 4294967295 2node label 4294967295 must be less than 1000\n"
-            " r3 0 1 f 1 0 2 0 e\n\n");
+            " r3 4294967295 1node label 4294967295 must be less than 1000\n"
+            " f 1 0 2 0 e\n\n");
   const NetworkTables& n = *r.net;
   EXPECT_EQ(n.passive_edges[2].node1, 1);
   EXPECT_EQ(n.passive_edges[2].node2, 1);
   EXPECT_EQ(n.passive_edges[3].node1, 1);
   EXPECT_EQ(n.passive_edges[3].node2, 2);
-  EXPECT_EQ(n.passive_edges[4].node1, 3);
-  EXPECT_EQ(n.node_list[3], 0);
+  // 2^32 saturates instead of wrapping to 0: refused, node 1 in its place.
+  EXPECT_EQ(n.passive_edges[4].node1, 1);
+  EXPECT_EQ(n.passive_edges[4].node2, 1);
+  EXPECT_EQ(n.node_list[3], 0);  // label 0 of the port entry
 }
 
 TEST(ReaderFailures, PortLabelsBeyondTheSignedRangeAreNeverNegative) {

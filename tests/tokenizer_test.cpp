@@ -132,11 +132,12 @@ TEST(Tokenizer, NumberAtEndOfInputIsCompletedAndNothingIsPending) {
   EXPECT_EQ(s.echo(), "");
 }
 
-TEST(Tokenizer, UnsignedWrapsModuloTwoToTheThirtyTwo) {
-  Stream s("4294967295 4294967296 99999999999");
+TEST(Tokenizer, UnsignedSaturatesAtTwoToTheThirtyTwoMinusOne) {
+  Stream s("4294967295 4294967296 99999999999 429496729 5");
   EXPECT_EQ(s.number(), 4294967295u);
-  EXPECT_EQ(s.number(), 0u);
-  EXPECT_EQ(s.number(), 1215752191u);
+  EXPECT_EQ(s.number(), 4294967295u);
+  EXPECT_EQ(s.number(), 4294967295u);
+  EXPECT_EQ(s.number(), 429496729u);
 }
 
 TEST(Tokenizer, RealValuesAsStored) {

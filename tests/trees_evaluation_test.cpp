@@ -488,10 +488,10 @@ TEST_F(StoresFixture, ResourceBitPrintsCountersAndGrowthLines) {
 
 // Refuses every allocation above the limit but poly's own sizes, so that of
 // the store's arrays only termlist cannot grow. With the 12-section ladder's
-// rows of 36 bytes no termlist size is also a poly size.
+// rows of 36 bytes no termlist size is also a poly size (13 columns: powers
+// 0..12 for its 12 capacitors).
 bool fail_termlist_growth(std::size_t bytes, void* context) {
-  const std::size_t poly_bytes =
-      sizeof(int32_t) * kavrel::kPowerBuckets * kavrel::kInitialPolyCapacity;
+  const std::size_t poly_bytes = sizeof(int32_t) * 13 * kavrel::kInitialPolyCapacity;
   const bool poly_size = bytes % poly_bytes == 0 && std::has_single_bit(bytes / poly_bytes);
   return bytes > *static_cast<std::size_t*>(context) && !poly_size;
 }
@@ -500,7 +500,7 @@ TEST_F(StoresFixture, FailedGrowthReleasesTheStoreWithFourLines) {
   NetBuilder b;
   NetworkTables& net = rc_ladder(b, 12, 0);
   std::size_t limit = kavrel_test::first_termlist_bytes(net);
-  ASSERT_FALSE(std::has_single_bit(limit / 17888));  // not a poly size
+  ASSERT_FALSE(std::has_single_bit(limit / 5408));  // not a poly size
   kavrel::set_allocation_failure(fail_termlist_growth, &limit);
   EXPECT_EQ(evaluate(net, stores, 0),
             "insufficient memory for combining admittance terms\n"
@@ -545,8 +545,9 @@ TEST_F(StoresFixture, InitialAllocationFailureSkipsTheFunction) {
   EXPECT_EQ(stores.stores[0].termlist, nullptr);
 
   // Only the poly array is refused: what was obtained is given back (the
-  // sanitizer build checks for leaks).
-  std::size_t poly_bytes = sizeof(int32_t) * kavrel::kPowerBuckets * kavrel::kInitialPolyCapacity;
+  // sanitizer build checks for leaks). With one reactive edge, c1, terms have
+  // powers 0 and 1: two columns.
+  std::size_t poly_bytes = sizeof(int32_t) * 2 * kavrel::kInitialPolyCapacity;
   kavrel::set_allocation_failure(fail_exact, &poly_bytes);
   net.test_bitmap = 0;
   EXPECT_EQ(evaluate(net, stores, 1), kSetupFailure);

@@ -4,6 +4,7 @@
 #include "analysis/printing_visit.h"
 #include "analysis/scattering_stage.h"
 #include "output/assembly.h"
+#include "trees/run_monitor.h"
 #include "trees/topofun.h"
 
 namespace kavrel {
@@ -13,6 +14,9 @@ namespace {
 void request_once(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun,
                   int& requests) {
   if (stores.topofun_evaluated[topofun]) return;
+  // After a write failure nothing more is computed; an unset flag keeps the
+  // function's parameters from being printed.
+  if (run_stopped(stores.stats)) return;
   stores.topofun_evaluated[topofun] = 1;
   ++requests;
   evaluate_topofun(net, stores, out, net.passive_snapshot, net.active_edge_count,
@@ -28,6 +32,7 @@ void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
     const ParamRow& row = param_table[r];
     stores.function_counter = row.param_code;
     if (!net.param_selected[r] || is_scattering_row(row)) continue;
+    note_parameter(stores.stats, param_names[r]);
     request_once(net, stores, out, row.num_topofun, requests);
     request_once(net, stores, out, row.den_topofun, requests);
   }

@@ -5,13 +5,16 @@
 #include "analysis/printing_visit.h"
 #include "analysis/scattering_embedding.h"
 #include "output/assembly.h"
+#include "trees/run_monitor.h"
 #include "trees/topofun.h"
 
 namespace kavrel {
 
 namespace {
 
-void request(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun) {
+void request(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun, int row) {
+  if (run_stopped(stores.stats)) return;
+  note_parameter(stores.stats, param_names[row]);
   stores.topofun_evaluated[topofun] = 1;
   evaluate_topofun(net, stores, out, net.passive_snapshot, net.active_edge_count,
                    net.tree_branch_count, topofun);
@@ -36,7 +39,7 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
     }
     if (!stores.topofun_evaluated[row.den_topofun]) {
       ++requests;
-      request(net, stores, out, row.den_topofun);
+      request(net, stores, out, row.den_topofun, r);
     }
   }
   if (requests == 0) return;
@@ -57,7 +60,7 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
     if (!net.param_selected[r]) continue;
     stores.function_counter = row.param_code;
     if (is_scattering_row(row) && !stores.topofun_evaluated[row.num_topofun])
-      request(net, stores, out, row.num_topofun);
+      request(net, stores, out, row.num_topofun, r);
   }
 
   const LastUses uses = last_uses(net, stores, true);

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "trees/run_monitor.h"
+
 namespace kavrel {
 
 namespace {
@@ -30,7 +32,7 @@ class CharSource {
     // Depth is counted, never recursed, and wide enough for any input length.
     unsigned long long depth = 0;
     for (;;) {
-      int c = std::fgetc(input_.in);
+      int c = input_.monitor != nullptr && input_.monitor->poll() ? EOF : std::fgetc(input_.in);
       if (c == EOF) {
         input_.pending_char = 0;
         return Step::kEnd;
@@ -88,7 +90,10 @@ int read_unsigned(InputStream& input, uint32_t& value) {
     if (ended_by_separator) return 0;
     int c = input.pending_char;
     if (is_digit(c)) {
-      value = value * 10u + static_cast<uint32_t>(c - '0');
+      const auto digit = static_cast<uint32_t>(c - '0');
+      // Saturates: a number too large for 32 bits must never wrap into a
+      // small one (a node label turning into ground, say).
+      value = value > (UINT32_MAX - digit) / 10u ? UINT32_MAX : value * 10u + digit;
       begun = true;
     }
   }

@@ -7,15 +7,21 @@ namespace kavrel {
 
 // Character source of the netlist readers with its echo and the one
 // character of lookahead that outlives every read.
+class RunMonitor;
+
 struct InputStream {
   FILE* in = nullptr;
   FILE* out = nullptr;
   int pending_char = 0;
+  // When set, a failure of the echo's output ends the input as if it were
+  // exhausted.
+  RunMonitor* monitor = nullptr;
 };
 
 // Each returns 0 when an item was read, -1 at the end of input before it began.
 int read_word(InputStream& input, int& count, int capacity, char* buffer);
-// Accumulates as unsigned 32-bit (wrapping): the caller decides what is too big.
+// Accumulates as unsigned 32-bit, saturating at UINT32_MAX: the caller decides
+// what is too big.
 int read_unsigned(InputStream& input, uint32_t& value);
 int read_real(InputStream& input, double& value);
 

@@ -10,6 +10,7 @@
 #include "output/fixup.h"
 #include "output/polynomial.h"
 #include "trees/memory.h"
+#include "trees/run_monitor.h"
 
 namespace kavrel {
 
@@ -103,7 +104,9 @@ int copy_term_store(int sign, TermStore& destination, const TermStore& source, F
     std::fprintf(out, "can't allocate space for termvalue\n");
     return 1;
   }
-  destination.poly = static_cast<int32_t*>(obtain(poly_rows, sizeof(int32_t) * kPowerBuckets));
+  destination.poly_columns = source.poly_columns;
+  destination.poly =
+      static_cast<int32_t*>(obtain(poly_rows, sizeof(int32_t) * destination.poly_columns));
   if (destination.poly == nullptr) {
     std::fprintf(out, "can't allocate space for poly\n");
     return 1;
@@ -112,7 +115,7 @@ int copy_term_store(int sign, TermStore& destination, const TermStore& source, F
   // Only what is in use can ever be read: each column below its bucket
   // count, termlist rows below terms_used. The rest is written before it is
   // read.
-  for (int p = 0; p < kPowerBuckets; ++p) {
+  for (int p = 0; p < source.poly_columns; ++p) {
     const int count = std::min(source.bucket_count[p], source.poly_capacity);
     if (count <= 0) continue;
     std::memcpy(destination.poly + static_cast<long>(p) * source.poly_capacity,
@@ -143,6 +146,8 @@ int print_tree_buf(NetworkTables& net, TopofunStores& stores, FILE* out, int sig
       den_topofun >= kTopofunCount) {
     return 1;
   }
+  // Output that can no longer be written is not worth assembling.
+  if (run_stopped(stores.stats)) return 1;
   const int32_t bits = net.test_bitmap;
   trace(net, out, "print_tree_buf entered\n");
   if (bits & kFormulaBits) {

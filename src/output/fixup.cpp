@@ -97,6 +97,7 @@ TermsByExponents& corrected_terms_of(CorrectedTermIndex& index, const TermStore&
 // corrected term if the bucket has one, else appended.
 int refile_term(const NetworkTables& net, TermStore& store, CorrectedTermIndex& index, int row,
                 int power, FILE* out) {
+  if (ensure_poly_column(store, power) != 0) return 1;
   const int count = store.bucket_count[power];
   if (count == 0) {
     if (store.poly_capacity < 1 && grow_poly_columns(store, net.test_bitmap, out) != 0) return 1;

@@ -2,7 +2,9 @@
 
 #include <climits>
 
+#include "analysis/param_table.h"
 #include "trees/qualification.h"
+#include "trees/run_monitor.h"
 #include "trees/term_index.h"
 #include "trees/term_insert.h"
 
@@ -63,19 +65,22 @@ int v_graph_node_count(const EdgeLists& lists, int nodes) {
 class TreeEnumerator {
  public:
   TreeEnumerator(const EdgeLists& lists, const QualificationSettings& qualification,
-                 long long raw_tree_limit, const Pruning& pruning)
+                 long long raw_tree_limit, const Pruning& pruning, RunMonitor* monitor)
       : lists_(lists),
         qualification_(qualification),
         nodes_(qualification.nodes),
         edges_(lists.edges),
         raw_tree_limit_(raw_tree_limit),
         pruning_(pruning),
-        v_node_count_(v_graph_node_count(lists, qualification.nodes)) {}
+        v_node_count_(v_graph_node_count(lists, qualification.nodes)),
+        monitor_(monitor) {}
 
   // 0 not started, 1 a common tree is ready in tree(), 2 exhausted.
   int enum_state = 0;
   long long raw_tree_count = 0;
   bool budget_reached = false;
+  // The run's output failed: the enumeration was abandoned.
+  bool abandoned = false;
 
   const TreeEdgeList& tree() const { return tree_; }
 
@@ -99,6 +104,11 @@ class TreeEnumerator {
     }
 
     for (;;) {
+      if (monitor_ != nullptr && monitor_->poll()) {
+        abandoned = true;
+        enum_state = 2;
+        return;
+      }
       if (next_edge_ > edges_) {
         if (!backtrack()) return;
         continue;
@@ -155,6 +165,7 @@ class TreeEnumerator {
       // Also after an edge joining two fresh nodes: with a single real node
       // the reserved edge alone is the spanning tree.
       if (labelled_nodes_ == nodes_ && next_label_ == 2) {
+        if (monitor_ != nullptr) monitor_->set_raw_trees(raw_tree_count + 1);
         if (++raw_tree_count >= raw_tree_limit_) {
           budget_reached = true;
           enum_state = 2;
@@ -346,6 +357,7 @@ class TreeEnumerator {
   // Nodes the v-graph edges but edge 1 touch: the reserved node only in
   // tables not built by the reader.
   const int v_node_count_;
+  RunMonitor* const monitor_;
 
   NodeLabels labels_{};
   NodeLabels v_labels_{};  // components of the taken edges but edge 1 in the v-graph
@@ -507,7 +519,18 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
   }
 
   qualification.v_acyclic = pruning.non_common_trees;
-  TreeEnumerator enumerator(lists, qualification, raw_tree_limit, pruning);
+  RunMonitor* monitor = stats != nullptr ? stats->monitor : nullptr;
+  if (monitor != nullptr) {
+    monitor->begin_enumeration(topofun_names[topofun], lists, nodes, pruning.non_common_trees);
+  }
+  // Ends the progress line on every way out.
+  struct EnumerationEnd {
+    RunMonitor* monitor;
+    ~EnumerationEnd() {
+      if (monitor != nullptr) monitor->end_enumeration();
+    }
+  } enumeration_end{monitor};
+  TreeEnumerator enumerator(lists, qualification, raw_tree_limit, pruning, monitor);
   enumerator.next_tree();
   while (enumerator.enum_state == 1) {
     ++common_tree_count;

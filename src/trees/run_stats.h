@@ -2,6 +2,8 @@
 
 namespace kavrel {
 
+class RunMonitor;
+
 // Counters of a whole run, for the benchmark and the fuzz target. The budget
 // lets a fuzz target bound the work of one input: when it is positive and the
 // raw i-trees of the run reach it, every further enumeration ends at once.
@@ -14,6 +16,9 @@ struct RunStats {
   // For tests only: turns off every shortcut of the tree enumeration and the
   // term store, so that the output of the plain algorithm can be compared.
   bool exact_enumeration_only = false;
+  // Set by the run for its length: flushes output now and then, ends the run
+  // when output fails, and draws progress.
+  RunMonitor* monitor = nullptr;
 };
 
 }  // namespace kavrel

@@ -45,6 +45,7 @@ void TermStore::release() {
   poly_capacity = 0;
   terms_used = 0;
   name_slots = kNameSlots;
+  poly_columns = kPowerBuckets;
 }
 
 void TermStore::take(TermStore& other) {
@@ -56,18 +57,20 @@ void TermStore::take(TermStore& other) {
   poly_capacity = other.poly_capacity;
   terms_used = other.terms_used;
   name_slots = other.name_slots;
+  poly_columns = other.poly_columns;
   other.release();
 }
 
-int alloc_term_store(TermStore& store, int name_count) {
+int alloc_term_store(TermStore& store, int name_count, int power_columns) {
   store.release();
   store.name_slots = name_slots_for(name_count);
+  store.poly_columns = std::clamp(power_columns, 1, kPowerBuckets);
   auto* termlist = static_cast<Exponent*>(
       store_calloc(static_cast<std::size_t>(kInitialTermCapacity), store.row_bytes()));
   auto* termvalue = static_cast<double*>(
       store_calloc(static_cast<std::size_t>(kInitialTermCapacity), sizeof(double)));
   auto* poly = static_cast<int32_t*>(
-      store_calloc(static_cast<std::size_t>(kInitialPolyCapacity) * kPowerBuckets, sizeof(int32_t)));
+      store_calloc(static_cast<std::size_t>(kInitialPolyCapacity) * store.poly_columns, sizeof(int32_t)));
   if (termlist == nullptr || termvalue == nullptr || poly == nullptr) {
     store_free(termlist);
     store_free(termvalue);
@@ -83,6 +86,20 @@ int alloc_term_store(TermStore& store, int name_count) {
   store.term_capacity = kInitialTermCapacity;
   store.poly_capacity = kInitialPolyCapacity;
   store.terms_used = 0;
+  return 0;
+}
+
+int ensure_poly_column(TermStore& store, int power) {
+  if (power < 0 || power >= kPowerBuckets) return 1;
+  if (power < store.poly_columns) return 0;
+  if (store.poly_capacity <= 0) return 1;
+  // Columns start at power * poly_capacity whatever their number, so adding
+  // columns at the end moves nothing.
+  void* widened = reallocate_elements(store.poly, store.poly_capacity,
+                                      sizeof(int32_t) * kPowerBuckets);
+  if (widened == nullptr) return 1;
+  store.poly = static_cast<int32_t*>(widened);
+  store.poly_columns = kPowerBuckets;
   return 0;
 }
 
@@ -128,7 +145,8 @@ int grow_poly_columns(TermStore& store, int32_t test_bitmap, FILE* out) {
   const int old_capacity = store.poly_capacity;
   void* poly = store.poly;
   int capacity = old_capacity;
-  if (resize_array(&poly, &capacity, sizeof(int32_t) * kPowerBuckets, test_bitmap, out) != 0) {
+  if (resize_array(&poly, &capacity, sizeof(int32_t) * store.poly_columns, test_bitmap, out) !=
+      0) {
     return 1;
   }
   auto* columns = static_cast<int32_t*>(poly);
@@ -239,6 +257,7 @@ int add_indexed_term(int sign, int power, int count, const int32_t* admittance_e
 int add_term(int sign, int power, int count, const int32_t* admittance_edges, TermStore& store,
              const TermContext& context) {
   if (power < 0 || power >= kPowerBuckets || store.termlist == nullptr) return 1;
+  if (ensure_poly_column(store, power) != 0) return 1;
 
   if (context.test_bitmap & kBitTreeLines) {
     std::fprintf(context.out, "%2d,%2d,%2d,%2d,%2d,%2d:", context.netlist_count,

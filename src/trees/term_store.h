@@ -64,6 +64,11 @@ struct TermStore {
   int poly_capacity = 0;
   int terms_used = 0;
   int name_slots = kNameSlots;
+  // Columns obtained for poly: powers 0..poly_columns-1. A term's power of s
+  // is at most the number of reactive edges, so a store needs no column
+  // beyond that; the unused columns of a resistive network would otherwise
+  // make poly many times larger than its terms.
+  int poly_columns = kPowerBuckets;
 
   // Row offsets in Exponent units; rows stay 4-byte aligned.
   int coefficient_offset() const { return (name_slots + 3) & ~3; }
@@ -129,9 +134,15 @@ struct TopofunStores {
   RunStats* stats = nullptr;  // optional; evaluations add their counts
 };
 
-// Allocates and clears a store with the initial capacities and rows of
-// name_slots_for(name_count) exponents; 1 on failure (nothing left allocated).
-int alloc_term_store(TermStore& store, int name_count = kNameSlots);
+// Allocates and clears a store with the initial capacities, rows of
+// name_slots_for(name_count) exponents and power_columns poly columns (within
+// 1..kPowerBuckets); 1 on failure (nothing left allocated).
+int alloc_term_store(TermStore& store, int name_count = kNameSlots,
+                     int power_columns = kPowerBuckets);
+
+// Makes poly hold the column of `power` (0..kPowerBuckets-1): 0 when it does,
+// 1 when poly could not be widened (store unchanged).
+int ensure_poly_column(TermStore& store, int power);
 void free_term_store(TermStore& store);
 
 // Grows poly by resize_array (its trace lines under the resource bit) and

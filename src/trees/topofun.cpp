@@ -46,6 +46,14 @@ PortShape port_shape(int topofun) {
   }
 }
 
+// A term's power of s counts the reactive edges of its tree.
+int power_columns_needed(const NetworkTables& net, int passive_edges, int active_edges) {
+  int reactive_edges = 0;
+  for (int j = 1; j <= passive_edges; ++j) reactive_edges += net.powermap[net.passive_edges[j].name];
+  for (int j = 1; j <= active_edges; ++j) reactive_edges += net.powermap[net.active_edges[j].name];
+  return reactive_edges + 1;
+}
+
 bool node_in_range(int node, int nodes) { return node >= 1 && node <= nodes; }
 
 bool name_usable(const NetworkTables& net, int name, int name_count) {
@@ -168,7 +176,8 @@ void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out, int 
   }
 
   net.fmap[1] = 0;
-  if (alloc_term_store(store, net.branch_name_count + 1) != 0) {
+  if (alloc_term_store(store, net.branch_name_count + 1,
+                       power_columns_needed(net, passive_edges, active_edges)) != 0) {
     stores.topofun_evaluated[topofun] = 0;
     std::fprintf(out, "%s", kSetupMemoryMessage);
     return;

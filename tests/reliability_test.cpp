@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "input/main_loop.h"
+#include "trees/enumeration.h"
+#include "trees/tree_count.h"
+
+namespace {
+
+std::string file_text(FILE* file) {
+  std::rewind(file);
+  std::string text;
+  int c;
+  while ((c = std::fgetc(file)) != EOF) text += static_cast<char>(c);
+  return text;
+}
+
+FILE* input_of(const std::string& text) {
+  FILE* in = std::tmpfile();
+  std::fputs(text.c_str(), in);
+  std::rewind(in);
+  return in;
+}
+
+const char kLadder[] = "r1 1 2 c1 2 0 r2 2 0 f 1 0 2 0 p g21 e\n";
+
+TEST(WriteFailure, FullDeviceReportsOneLineAndExitsOne) {
+  FILE* full = std::fopen("/dev/full", "w");
+  if (full == nullptr) GTEST_SKIP() << "no /dev/full";
+  FILE* in = input_of(kLadder);
+  FILE* errors = std::tmpfile();
+  kavrel::RunOptions options;
+  options.errors = errors;
+  EXPECT_EQ(kavrel::run_kavrel(in, full, options), 1);
+  EXPECT_EQ(file_text(errors), "kavrel: output could not be written: No space left on device\n");
+  std::fclose(full);
+  std::fclose(in);
+  std::fclose(errors);
+}
+
+TEST(WriteFailure, WrittenOutputExitsZeroWithNothingOnErrors) {
+  FILE* in = input_of(kLadder);
+  FILE* out = std::tmpfile();
+  FILE* errors = std::tmpfile();
+  kavrel::RunOptions options;
+  options.errors = errors;
+  EXPECT_EQ(kavrel::run_kavrel(in, out, options), 0);
+  EXPECT_NE(file_text(out).find(" End:"), std::string::npos);
+  EXPECT_EQ(file_text(errors), "");
+  std::fclose(in);
+  std::fclose(out);
+  std::fclose(errors);
+}
+
+// A read-only stream: every write fails, as an injected write error.
+TEST(WriteFailure, StreamInErrorStateExitsOne) {
+  FILE* in = input_of(kLadder);
+  FILE* out = std::fopen("/dev/null", "r");
+  ASSERT_NE(out, nullptr);
+  FILE* errors = std::tmpfile();
+  kavrel::RunOptions options;
+  options.errors = errors;
+  EXPECT_EQ(kavrel::run_kavrel(in, out, options), 1);
+  const std::string reported = file_text(errors);
+  EXPECT_EQ(reported.rfind("kavrel: output could not be written", 0), 0u);
+  EXPECT_EQ(std::count(reported.begin(), reported.end(), '\n'), 1);
+  std::fclose(in);
+  std::fclose(out);
+  std::fclose(errors);
+}
+
+// Edge lists of a plain graph over nodes 1..n: edge 1 is the reserved edge
+// from the extra node n+1 to node 1, as setup builds it.
+struct Graph {
+  kavrel::EdgeLists lists;
+  int nodes;
+  explicit Graph(int n) : nodes(n + 1) { add(n + 1, 1); }
+  void add(int a, int b, int kind = 0) {
+    const int e = ++lists.edges;
+    lists.inode1[e] = lists.vnode1[e] = a;
+    lists.inode2[e] = lists.vnode2[e] = b;
+    lists.dmap[e] = kind;
+  }
+  std::string count() const {
+    char text[64];
+    kavrel::format_tree_count(kavrel::count_raw_i_trees(lists, nodes), text, sizeof text);
+    return text;
+  }
+};
+
+TEST(TreeCount, CompleteGraphsHaveNToTheNMinusTwoTrees) {
+  const char* expected[] = {"1", "1", "3", "16", "125", "1296", "16807", "262144"};
+  for (int n = 1; n <= 8; ++n) {
+    Graph g(n);
+    for (int a = 1; a <= n; ++a)
+      for (int b = a + 1; b <= n; ++b) g.add(a, b);
+    EXPECT_EQ(g.count(), expected[n - 1]) << n;
+  }
+  // K_14 within the edge lists' 103 slots: 14^12 trees, beyond 32 bits.
+  Graph big(14);
+  for (int a = 1; a <= 14; ++a)
+    for (int b = a + 1; b <= 14; ++b) big.add(a, b);
+  EXPECT_EQ(big.count(), "56693912375296");
+}
+
+TEST(TreeCount, GridsLaddersAndForcedEdges) {
+  // Grid graphs: 3x3 has 192 spanning trees, 4x4 has 100352.
+  for (auto [side, trees] : {std::pair{3, "192"}, std::pair{4, "100352"}}) {
+    Graph g(side * side);
+    auto label = [side](int r, int c) { return r * side + c + 1; };
+    for (int r = 0; r < side; ++r)
+      for (int c = 0; c < side; ++c) {
+        if (c + 1 < side) g.add(label(r, c), label(r, c + 1));
+        if (r + 1 < side) g.add(label(r, c), label(r + 1, c));
+      }
+    EXPECT_EQ(g.count(), trees) << side;
+  }
+  // A triangle whose edge 1-2 must be taken: 2 of its 3 trees hold it.
+  Graph forced(3);
+  forced.add(1, 2, kavrel::kKindOpamp);
+  forced.add(2, 3);
+  forced.add(1, 3);
+  EXPECT_EQ(forced.count(), "2");
+  // Forced edges that close a cycle leave no tree.
+  Graph cycle(2);
+  cycle.add(1, 2, kavrel::kKindOpamp);
+  cycle.add(1, 2, kavrel::kKindFirstPort);
+  EXPECT_EQ(cycle.count(), "0");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Labels, OverflowingLabelIsRefusedNotWrapped) {
+  FILE* in = input_of("r1 1 4294967296 f 1 0 1 0 e\n");
+  FILE* out = std::tmpfile();
+  EXPECT_EQ(kavrel::run_kavrel(in, out), 0);
+  const std::string text = file_text(out);
+  // 2^32 would wrap to 0, a silent tie to ground; it must be refused as too large.
+  EXPECT_NE(text.find("must be less than 1000\n"), std::string::npos) << text;
+  std::fclose(in);
+  std::fclose(out);
+}
+
+}  // namespace
