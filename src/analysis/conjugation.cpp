@@ -1,16 +1,20 @@
 #include "analysis/conjugation.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include "analysis/scattering_embedding.h"
-#include "analysis/table_room.h"
+#include "input/construct_builders.h"
 #include "input/node_numbering.h"
+#include "input/table_limits.h"
 
 namespace kavrel {
 
 namespace {
+
+// What one negative impedance converter adds. Its nodes are not counted: the
+// node numbering refuses them one by one.
+constexpr TableGrowth kConverterGrowth{3, 2, 1, 0};
 
 bool is_reactive_one_port(const char* name) {
   const char kind = name[0];
@@ -29,41 +33,31 @@ int32_t active_edge_of_name(const NetworkTables& net, int32_t slot, int32_t edge
   return 0;
 }
 
+// The passive edge of name slot i that the conjugation negates, or 0.
+int32_t edge_to_negate(const NetworkTables& net, int32_t i, int32_t passive_count) {
+  if (net.norm_branch_list[i] != kMarkPassive || !is_reactive_one_port(net.branch_name_list[i]))
+    return 0;
+  return passive_edge_of_name(net, i, passive_count);
+}
+
 }  // namespace
 
 int negate_passive_element(NetworkTables& net, FILE* out, int32_t edge) {
   if (net.test_bitmap & kBitRoutineTrace) std::fprintf(out, "negate_passive_element entered\n");
-  const bool room = net.branch_name_count >= 1 && net.branch_name_count + 3 <= kNameSlots - 1 &&
-                    net.passive_edge_count >= 1 &&
-                    net.passive_edge_count + 2 <= kPassiveSlots - 1 && net.active_edge_count >= 0 &&
-                    net.active_edge_count + 1 <= kActiveSlots - 1;
+  const TableCounts now = counts_of(net);
+  const bool room = counts_valid(now) &&
+                    first_shortage(grown(now, kConverterGrowth), 0) == TableShortage::kNone;
   if (!room || edge < 1 || edge > net.passive_edge_count) return 1;
 
-  const int32_t a = net.passive_edges[edge].node1;
-  const int32_t b = net.passive_edges[edge].node2;
   const int32_t n1 = new_internal_node(net, out);
-  net.passive_edges[edge].node2 = n1;
-
-  ++net.opampcnt;
-  ++net.branch_name_count;
-  ++net.active_edge_count;
-  set_name_text(net, net.branch_name_count, "o");
   const int32_t n2 = new_internal_node(net, out);
-  net.active_edges[net.active_edge_count] = {net.branch_name_count, a, n2, n1, b};
-  net.mutual_flag[net.active_edge_count] = 0;
-
-  for (const auto& [first, second] : {std::pair{b, n2}, std::pair{n1, n2}}) {
-    ++net.branch_name_count;
-    ++net.passive_edge_count;
-    set_name_text(net, net.branch_name_count, "a");
-    net.passive_edges[net.passive_edge_count] = {net.branch_name_count, first, second};
-  }
+  add_negative_impedance_converter(net, edge, n1, n2);
   return 0;
 }
 
 void negate_active_element(NetworkTables& net, FILE* out, int32_t edge) {
   if (net.test_bitmap & kBitRoutineTrace) std::fprintf(out, "negate_active_element entered\n");
-  if (edge < 1 || edge > std::min(net.active_edge_count, kActiveSlots - 1)) return;
+  if (edge < 1 || edge > std::min(net.active_edge_count, kLastActiveEdge)) return;
   std::swap(net.active_edges[edge].out_pos, net.active_edges[edge].out_neg);
 }
 
@@ -72,20 +66,19 @@ int conjugate_normalizing_networks(NetworkTables& net, FILE* out, int* converter
     std::fprintf(out, "conjugate_normalizing_networks entered\n");
 
   // Only what exists now is examined: the negations' own parts are never negated.
-  const int32_t names = std::clamp(net.branch_name_count, 0, kNameSlots - 1);
-  const int32_t passive_count = std::clamp(net.passive_edge_count, 0, kPassiveSlots - 1);
-  const int32_t active_count = std::clamp(net.active_edge_count, 0, kActiveSlots - 1);
+  const int32_t names = std::clamp(net.branch_name_count, 0, kLastNameSlot);
+  const int32_t passive_count = std::clamp(net.passive_edge_count, 0, kLastPassiveEdge);
+  const int32_t active_count = std::clamp(net.active_edge_count, 0, kLastActiveEdge);
 
   int negations = 0;
-  for (int32_t i = 1; i <= names; ++i) {
-    if (net.norm_branch_list[i] == 1 && is_reactive_one_port(net.branch_name_list[i]) &&
-        passive_edge_of_name(net, i, passive_count) != 0) {
-      ++negations;
-    }
-  }
-  // The reserved node is dropped and rebuilt after the new nodes.
-  const TableGrowth growth{3 * negations, 2 * negations, negations, net.node_count + 2 * negations};
-  if (!growth_fits(net, growth)) {
+  for (int32_t i = 1; i <= names; ++i)
+    if (edge_to_negate(net, i, passive_count) != 0) ++negations;
+  // Each converter adds two nodes; the reserved node is dropped and rebuilt
+  // after them.
+  const TableGrowth growth{kConverterGrowth.names * negations,
+                           kConverterGrowth.passive_edges * negations,
+                           kConverterGrowth.active_edges * negations, 2 * negations};
+  if (!augmentation_fits(net, growth)) {
     std::fprintf(out,
                  "scattering parameters skipped: conjugating the normalizing networks needs more "
                  "table space than configured\n");
@@ -96,11 +89,10 @@ int conjugate_normalizing_networks(NetworkTables& net, FILE* out, int* converter
   --net.node_count;
   for (int32_t i = 1; i <= names; ++i) {
     const int32_t mark = net.norm_branch_list[i];
-    if (mark == 1) {
-      if (!is_reactive_one_port(net.branch_name_list[i])) continue;
-      const int32_t edge = passive_edge_of_name(net, i, passive_count);
+    if (mark == kMarkPassive) {
+      const int32_t edge = edge_to_negate(net, i, passive_count);
       if (edge != 0) negate_passive_element(net, out, edge);
-    } else if (mark == -1 || mark == -2 || mark == -3) {
+    } else if (is_active_edge_mark(mark)) {
       const int32_t edge = active_edge_of_name(net, i, active_count);
       if (edge != 0 && net.mutual_flag[edge] == 1) negate_active_element(net, out, edge);
     }

@@ -34,8 +34,14 @@ extern const char* const param_names[kParamRows];
 extern const char* const param_alt_names[kParamRows];
 extern const char* const topofun_names[kTopofunCount];
 
+// The param_code values 12..19 belong to the eight scattering rows (s11..s22,
+// F11..F22), every other code to an ordinary row. The two stages of the driver
+// and the help's formula lines tell the rows apart by them.
+constexpr int32_t kFirstScatteringCode = 12;
+constexpr int32_t kLastScatteringCode = 19;
+
 inline bool is_scattering_row(const ParamRow& row) {
-  return row.param_code >= 12 && row.param_code <= 19;
+  return row.param_code >= kFirstScatteringCode && row.param_code <= kLastScatteringCode;
 }
 
 // 1 for V, 3 for Uijkl, 2 for every other code.

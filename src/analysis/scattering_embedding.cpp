@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "analysis/table_room.h"
+#include "input/construct_builders.h"
 #include "input/listings.h"
 #include "input/node_numbering.h"
+#include "input/table_limits.h"
 
 namespace kavrel {
 
@@ -32,31 +33,8 @@ constexpr OpAmpRow kOpAmpRows[4] = {{2, kMinusP1, 1, 2},
 constexpr UnitRow kUnitRows[6] = {{1, 3}, {4, 3}, {4, kMinusP1}, {5, 7}, {7, 8}, {8, kMinusP2}};
 constexpr UnitRow kNormalizingRows[2] = {{2, kOldPlusP1}, {6, kOldPlusP2}};
 
-constexpr int32_t kMarkPassive = 1;
-constexpr int32_t kMarkOutputPair = -1;
-constexpr int32_t kMarkInputPair = -2;
-constexpr int32_t kMarkBothPairs = -3;
-
 bool has_normalizing_network(const NetworkTables& net, int port) {
   return net.norm_network_nodes[2 * port] != 0 && net.norm_network_nodes[2 * port + 1] != 0;
-}
-
-void add_passive_edge(NetworkTables& net, const char* name, int32_t first, int32_t second) {
-  ++net.branch_name_count;
-  ++net.passive_edge_count;
-  set_name_text(net, net.branch_name_count, name);
-  net.passive_edges[net.passive_edge_count] = {net.branch_name_count, first, second};
-}
-
-void add_op_amp(NetworkTables& net, int32_t out_pos, int32_t out_neg, int32_t in_pos,
-                int32_t in_neg) {
-  ++net.opampcnt;
-  ++net.branch_name_count;
-  ++net.active_edge_count;
-  set_name_text(net, net.branch_name_count, "o");
-  net.active_edges[net.active_edge_count] = {net.branch_name_count, out_pos, out_neg, in_pos,
-                                             in_neg};
-  net.mutual_flag[net.active_edge_count] = 0;
 }
 
 int32_t other_node(int32_t node, int32_t first, int32_t second) {
@@ -68,8 +46,8 @@ int32_t other_node(int32_t node, int32_t first, int32_t second) {
 void trace_graph(NetworkTables& net, FILE* out, int32_t start_node, int stack_positions) {
   if (net.test_bitmap & kBitRoutineTrace) std::fprintf(out, "trace_graph entered\n");
   stack_positions = std::clamp(stack_positions, 0, kTraceStackPositions);
-  const int32_t passive_count = std::min(net.passive_edge_count, kPassiveSlots - 1);
-  const int32_t active_count = std::min(net.active_edge_count, kActiveSlots - 1);
+  const int32_t passive_count = std::min(net.passive_edge_count, kLastPassiveEdge);
+  const int32_t active_count = std::min(net.active_edge_count, kLastActiveEdge);
   int32_t* marks = net.norm_branch_list;
 
   int32_t stack[kTraceStackPositions + 1];
@@ -90,7 +68,7 @@ void trace_graph(NetworkTables& net, FILE* out, int32_t start_node, int stack_po
     bool crossed = false;
     for (int32_t j = 1; j <= passive_count && !crossed; ++j) {
       const PassiveEdge& edge = net.passive_edges[j];
-      if (marks[edge.name] != 0 || (edge.node1 != n && edge.node2 != n)) continue;
+      if (marks[edge.name] != kMarkOutside || (edge.node1 != n && edge.node2 != n)) continue;
       marks[edge.name] = kMarkPassive;
       if (!push(other_node(n, edge.node1, edge.node2))) return;
       crossed = true;
@@ -101,10 +79,10 @@ void trace_graph(NetworkTables& net, FILE* out, int32_t start_node, int stack_po
       const bool on_output = edge.out_pos == n || edge.out_neg == n;
       const bool on_input = edge.in_pos == n || edge.in_neg == n;
       int32_t next_node = 0;
-      if (mark == 0 && on_output) {
+      if (mark == kMarkOutside && on_output) {
         mark = kMarkOutputPair;
         next_node = other_node(n, edge.out_pos, edge.out_neg);
-      } else if (mark == 0 && on_input) {
+      } else if (mark == kMarkOutside && on_input) {
         mark = kMarkInputPair;
         next_node = other_node(n, edge.in_pos, edge.in_neg);
       } else if (mark == kMarkOutputPair && on_input) {
@@ -122,7 +100,7 @@ void trace_graph(NetworkTables& net, FILE* out, int32_t start_node, int stack_po
     if (!crossed) --top;
   }
 
-  const int32_t last_slot = std::min(net.branch_name_count, kNameSlots - 1);
+  const int32_t last_slot = std::min(net.branch_name_count, kLastNameSlot);
   for (int32_t i = 0; i <= last_slot; ++i)
     std::fprintf(out, " norm_branch_list[i],i: %4d %4d\n", marks[i], i);
 }
@@ -133,15 +111,15 @@ int embed_s_param(NetworkTables& net, FILE* out) {
   const bool network_given[2] = {has_normalizing_network(net, 0), has_normalizing_network(net, 1)};
   const int networks = (network_given[0] ? 1 : 0) + (network_given[1] ? 1 : 0);
   // The reserved node is dropped and rebuilt; each normalizing network saves a node.
-  const TableGrowth growth{12, 8 - networks, 4 + networks, net.node_count + 8 - networks};
-  if (!growth_fits(net, growth)) {
+  const TableGrowth growth{12, 8 - networks, 4 + networks, 8 - networks};
+  if (!augmentation_fits(net, growth)) {
     std::fprintf(out,
                  "scattering parameters skipped: the embedding circuitry needs more table space "
                  "than configured\n");
     return 1;
   }
 
-  for (int32_t& mark : net.norm_branch_list) mark = 0;
+  for (int32_t& mark : net.norm_branch_list) mark = kMarkOutside;
   for (int port = 0; port < 2; ++port) {
     if (!network_given[port]) continue;
     trace_graph(net, out, net.norm_network_nodes[2 * port]);
@@ -185,7 +163,7 @@ int embed_s_param(NetworkTables& net, FILE* out) {
                node_of_code(row.in_neg));
   }
   for (const UnitRow& row : kUnitRows)
-    add_passive_edge(net, "a", node_of_code(row.first), node_of_code(row.second));
+    add_unit_conductance(net, node_of_code(row.first), node_of_code(row.second));
   for (int port = 0; port < 2; ++port) {
     const UnitRow& row = kNormalizingRows[port];
     if (network_given[port]) {
@@ -195,7 +173,7 @@ int embed_s_param(NetworkTables& net, FILE* out) {
       add_op_amp(net, joined, port_node, joined, port_node);
     } else {
       const char* name = net.norm_mode == 0 ? "Y0" : (net.norm_mode == 1 ? "Z0" : "a");
-      add_passive_edge(net, name, node_of_code(row.first), node_of_code(row.second));
+      add_passive_edge(net, add_name(net, name), node_of_code(row.first), node_of_code(row.second));
     }
   }
 
@@ -207,10 +185,7 @@ int embed_s_param(NetworkTables& net, FILE* out) {
 }
 
 void complete_augmented_network(NetworkTables& net, FILE* out, const char* listing_subtitle) {
-  net.passive_edges[1] = {1, net.node_count + 1, 1};
-  set_name_text(net, 1, "x");
-  ++net.node_count;
-  net.node_list[net.node_count] = 0;
+  add_reserved_edge(net);
 
   net.passive_snapshot = net.passive_edge_count;
   net.tree_branch_count = net.node_count - 1;

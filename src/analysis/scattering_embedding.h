@@ -10,6 +10,18 @@ namespace kavrel {
 // Stack positions of the normalizing-network walk.
 constexpr int kTraceStackPositions = 415;
 
+// Marks of the walk in norm_branch_list, per name slot: what of the edge lies
+// in a normalizing network.
+constexpr int32_t kMarkOutside = 0;
+constexpr int32_t kMarkPassive = 1;      // a passive edge
+constexpr int32_t kMarkOutputPair = -1;  // an active edge's output pair
+constexpr int32_t kMarkInputPair = -2;   // an active edge's input pair
+constexpr int32_t kMarkBothPairs = -3;   // both pairs of an active edge
+
+inline bool is_active_edge_mark(int32_t mark) {
+  return mark == kMarkOutputPair || mark == kMarkInputPair || mark == kMarkBothPairs;
+}
+
 // Adds the embedding circuitry of the scattering parameters at both ports,
 // after marking the normalizing networks in norm_branch_list. 0 when done;
 // 1, with a message and the tables unchanged, when it would not fit.

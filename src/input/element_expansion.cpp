@@ -2,172 +2,173 @@
 
 #include <cstring>
 
+#include "input/construct_builders.h"
 #include "input/node_numbering.h"
+#include "input/table_limits.h"
 
 namespace kavrel {
 
 namespace {
 
-struct Burden {
-  int names;
-  int passive;
-  int active;
-};
-
-Burden burden_of(ElementKind kind, bool negated_one_port) {
-  switch (kind) {
-    case ElementKind::kOnePort:
-      return negated_one_port ? Burden{4, 3, 1} : Burden{1, 1, 0};
-    case ElementKind::kTransconductance:
-    case ElementKind::kOpAmp:
-      return {1, 0, 1};
-    case ElementKind::kGyrator:
-      return {2, 0, 2};
-    case ElementKind::kVoltageAmplifier:
-    case ElementKind::kCurrentAmplifier:
-      return {3, 1, 2};
-    case ElementKind::kTransresistance:
-      return {5, 2, 3};
-    case ElementKind::kMutualInductance:
-      return {10, 4, 6};
-  }
-  return {10, 4, 6};
-}
-
-// Name slots, edges and nodes of one expansion. Capacity is checked for the
-// whole element before anything is written.
-class Builder {
+// Node numbering is decided here. A label gets its internal node number, and
+// a generated node its number and label, at the moment it is first asked for
+// (Expansion::label and Expansion::generated), so the order of those calls in
+// each expand_ function below fixes the internal node numbers of the netlist.
+// The listings print them, and the edge lists and tree order of every
+// evaluation follow them: keep each order as it is.
+class Expansion {
  public:
-  Builder(NetworkTables& net, FILE* out) : net_(net), out_(out) {}
+  Expansion(NetworkTables& net, FILE* out) : net(net), out_(out) {}
 
-  int32_t label(uint32_t value) { return node_of_label(net_, out_, value); }
-  int32_t generated() { return new_internal_node(net_, out_); }
+  int32_t label(uint32_t value) { return node_of_label(net, out_, value); }
+  int32_t generated() { return new_internal_node(net, out_); }
 
   // The element's own name, already stored in the next slot by the reader.
-  int32_t own_name() { return ++net_.branch_name_count; }
-
-  int32_t add_name(const char* text) {
-    int32_t slot = ++net_.branch_name_count;
-    std::strncpy(net_.branch_name_list[slot], text, kNameBytes - 1);
-    net_.branch_name_list[slot][kNameBytes - 1] = '\0';
-    return slot;
-  }
+  int32_t own_name() { return ++net.branch_name_count; }
 
   // A second slot with the same text, so both edges are one symbol.
   int32_t copy_name(int32_t slot) {
     char text[kNameBytes];
-    std::memcpy(text, net_.branch_name_list[slot], kNameBytes);
-    return add_name(text);
+    std::memcpy(text, net.branch_name_list[slot], kNameBytes);
+    return add_name(net, text);
   }
 
-  void passive(int32_t name, int32_t node1, int32_t node2) {
-    net_.passive_edges[++net_.passive_edge_count] = PassiveEdge{name, node1, node2};
-  }
-
-  void active(int32_t name, int32_t out_pos, int32_t out_neg, int32_t in_pos, int32_t in_neg,
-              bool mutual = false) {
-    int32_t edge = ++net_.active_edge_count;
-    net_.active_edges[edge] = ActiveEdge{name, out_pos, out_neg, in_pos, in_neg};
-    net_.mutual_flag[edge] = mutual ? 1 : 0;
-  }
-
-  void op_amp(int32_t out_pos, int32_t out_neg, int32_t in_pos, int32_t in_neg) {
-    active(add_name("o"), out_pos, out_neg, in_pos, in_neg);
-    ++net_.opampcnt;
-  }
+  NetworkTables& net;
 
  private:
-  NetworkTables& net_;
   FILE* out_;
 };
 
-void expand_one_port(Builder& b, uint32_t la, uint32_t lb) {
-  int32_t a = b.label(la);
-  int32_t bb = b.label(lb);
-  b.passive(b.own_name(), a, bb);
+// A, B, C, D: the entry's numbers as +out, -out, +in, -in (the first and
+// second number of a one-port); N1, N2, ...: generated nodes.
+
+void expand_one_port(Expansion& e, const uint32_t l[4]) {
+  const int32_t na = e.label(l[0]);
+  const int32_t nb = e.label(l[1]);
+  add_passive_edge(e.net, e.own_name(), na, nb);
 }
 
-// A negative impedance converter around the element: between A and B it
-// behaves as minus itself.
-void expand_negated_one_port(Builder& b, uint32_t la, uint32_t lb) {
-  int32_t a = b.label(la);
-  int32_t n1 = b.generated();
-  int32_t n2 = b.generated();
-  int32_t bb = b.label(lb);
-  b.passive(b.own_name(), a, n1);
-  b.op_amp(a, n2, n1, bb);
-  b.passive(b.add_name("a"), bb, n2);
-  b.passive(b.add_name("a"), n1, n2);
+void expand_negated_one_port(Expansion& e, const uint32_t l[4]) {
+  const int32_t na = e.label(l[0]);
+  const int32_t n1 = e.generated();
+  const int32_t n2 = e.generated();
+  const int32_t nb = e.label(l[1]);
+  add_passive_edge(e.net, e.own_name(), na, nb);
+  add_negative_impedance_converter(e.net, e.net.passive_edge_count, n1, n2);
 }
 
-void expand_voltage_amplifier(Builder& b, const uint32_t l[4]) {
-  int32_t n1 = b.generated();
-  int32_t nb = b.label(l[1]);
-  int32_t nc = b.label(l[2]);
-  int32_t nd = b.label(l[3]);
-  int32_t na = b.label(l[0]);
-  b.active(b.own_name(), n1, nb, nc, nd);
-  b.op_amp(na, nb, nb, n1);
-  b.passive(b.add_name("a"), n1, na);
+void expand_transconductance(Expansion& e, const uint32_t l[4]) {
+  const int32_t na = e.label(l[0]);
+  const int32_t nb = e.label(l[1]);
+  const int32_t nc = e.label(l[2]);
+  const int32_t nd = e.label(l[3]);
+  add_active_edge(e.net, e.own_name(), na, nb, nc, nd);
 }
 
-void expand_current_amplifier(Builder& b, const uint32_t l[4]) {
-  int32_t nb = b.label(l[1]);
-  int32_t na = b.label(l[0]);
-  int32_t n1 = b.generated();
-  int32_t nd = b.label(l[3]);
-  int32_t nc = b.label(l[2]);
-  b.active(b.own_name(), nb, na, n1, nd);
-  b.op_amp(n1, nd, nd, nc);
-  b.passive(b.add_name("a"), nc, n1);
+void expand_op_amp(Expansion& e, const uint32_t l[4]) {
+  expand_transconductance(e, l);
+  ++e.net.opampcnt;
 }
 
-void expand_transresistance(Builder& b, const uint32_t l[4]) {
-  int32_t nc = b.label(l[2]);
-  int32_t n1 = b.generated();
-  int32_t n2 = b.generated();
-  int32_t nb = b.label(l[1]);
-  int32_t nd = b.label(l[3]);
-  int32_t na = b.label(l[0]);
-  b.passive(b.own_name(), nc, n1);
-  b.active(b.add_name("a"), n2, nb, nd, n1);
-  b.op_amp(na, nb, nb, n2);
-  b.op_amp(n1, nd, nd, nc);
-  b.passive(b.add_name("a"), na, n2);
+void expand_voltage_amplifier(Expansion& e, const uint32_t l[4]) {
+  const int32_t n1 = e.generated();
+  const int32_t nb = e.label(l[1]);
+  const int32_t nc = e.label(l[2]);
+  const int32_t nd = e.label(l[3]);
+  const int32_t na = e.label(l[0]);
+  add_active_edge(e.net, e.own_name(), n1, nb, nc, nd);
+  add_op_amp(e.net, na, nb, nb, n1);
+  add_unit_conductance(e.net, n1, na);
 }
 
-void expand_gyrator(Builder& b, const uint32_t l[4]) {
-  int32_t na = b.label(l[0]);
-  int32_t nb = b.label(l[1]);
-  int32_t nc = b.label(l[2]);
-  int32_t nd = b.label(l[3]);
-  int32_t own = b.own_name();
-  b.active(own, na, nb, nc, nd);
-  b.active(b.copy_name(own), nd, nc, na, nb);
+void expand_current_amplifier(Expansion& e, const uint32_t l[4]) {
+  const int32_t nb = e.label(l[1]);
+  const int32_t na = e.label(l[0]);
+  const int32_t n1 = e.generated();
+  const int32_t nd = e.label(l[3]);
+  const int32_t nc = e.label(l[2]);
+  add_active_edge(e.net, e.own_name(), nb, na, n1, nd);
+  add_op_amp(e.net, n1, nd, nd, nc);
+  add_unit_conductance(e.net, nc, n1);
 }
 
-void expand_mutual_inductance(Builder& b, const uint32_t l[4]) {
-  int32_t n1 = b.generated();
-  int32_t n2 = b.generated();
-  int32_t nc = b.label(l[2]);
-  int32_t n3 = b.generated();
-  int32_t n4 = b.generated();
-  int32_t na = b.label(l[0]);
-  int32_t n5 = b.generated();
-  int32_t n6 = b.generated();
-  int32_t nd = b.label(l[3]);
-  int32_t nb = b.label(l[1]);
-  int32_t own = b.own_name();
-  b.passive(own, nc, n3);
-  b.active(b.add_name("a"), n4, n2, n1, n3, true);
-  b.op_amp(na, n2, n2, n4);
-  b.op_amp(n3, n1, n1, nc);
-  b.passive(b.add_name("a"), na, n4);
-  b.passive(b.copy_name(own), n2, n5);
-  b.active(b.add_name("a"), n6, nd, nb, n5, true);
-  b.op_amp(n1, nd, nd, n6);
-  b.op_amp(n5, nb, nb, n2);
-  b.passive(b.add_name("a"), n1, n6);
+void expand_transresistance(Expansion& e, const uint32_t l[4]) {
+  const int32_t nc = e.label(l[2]);
+  const int32_t n1 = e.generated();
+  const int32_t n2 = e.generated();
+  const int32_t nb = e.label(l[1]);
+  const int32_t nd = e.label(l[3]);
+  const int32_t na = e.label(l[0]);
+  add_passive_edge(e.net, e.own_name(), nc, n1);
+  add_unit_source(e.net, n2, nb, nd, n1);
+  add_op_amp(e.net, na, nb, nb, n2);
+  add_op_amp(e.net, n1, nd, nd, nc);
+  add_unit_conductance(e.net, na, n2);
+}
+
+void expand_gyrator(Expansion& e, const uint32_t l[4]) {
+  const int32_t na = e.label(l[0]);
+  const int32_t nb = e.label(l[1]);
+  const int32_t nc = e.label(l[2]);
+  const int32_t nd = e.label(l[3]);
+  const int32_t own = e.own_name();
+  add_active_edge(e.net, own, na, nb, nc, nd);
+  add_active_edge(e.net, e.copy_name(own), nd, nc, na, nb);
+}
+
+// The two unit sources are the only edges with mutual_flag set.
+void expand_mutual_inductance(Expansion& e, const uint32_t l[4]) {
+  const int32_t n1 = e.generated();
+  const int32_t n2 = e.generated();
+  const int32_t nc = e.label(l[2]);
+  const int32_t n3 = e.generated();
+  const int32_t n4 = e.generated();
+  const int32_t na = e.label(l[0]);
+  const int32_t n5 = e.generated();
+  const int32_t n6 = e.generated();
+  const int32_t nd = e.label(l[3]);
+  const int32_t nb = e.label(l[1]);
+  const int32_t own = e.own_name();
+  add_passive_edge(e.net, own, nc, n3);
+  add_unit_source(e.net, n4, n2, n1, n3, true);
+  add_op_amp(e.net, na, n2, n2, n4);
+  add_op_amp(e.net, n3, n1, n1, nc);
+  add_unit_conductance(e.net, na, n4);
+  add_passive_edge(e.net, e.copy_name(own), n2, n5);
+  add_unit_source(e.net, n6, nd, nb, n5, true);
+  add_op_amp(e.net, n1, nd, nd, n6);
+  add_op_amp(e.net, n5, nb, nb, n2);
+  add_unit_conductance(e.net, n1, n6);
+}
+
+// How each kind is expanded and what it adds to the tables.
+struct Recipe {
+  void (*expand)(Expansion&, const uint32_t[4]);
+  // Nodes are left out: the node numbering refuses them one by one.
+  TableGrowth growth;
+};
+
+Recipe recipe_of(ElementKind kind, bool negated) {
+  switch (kind) {
+    case ElementKind::kOnePort:
+      return negated ? Recipe{expand_negated_one_port, {4, 3, 1, 0}}
+                     : Recipe{expand_one_port, {1, 1, 0, 0}};
+    case ElementKind::kTransconductance:
+      return {expand_transconductance, {1, 0, 1, 0}};
+    case ElementKind::kOpAmp:
+      return {expand_op_amp, {1, 0, 1, 0}};
+    case ElementKind::kVoltageAmplifier:
+      return {expand_voltage_amplifier, {3, 1, 2, 0}};
+    case ElementKind::kCurrentAmplifier:
+      return {expand_current_amplifier, {3, 1, 2, 0}};
+    case ElementKind::kTransresistance:
+      return {expand_transresistance, {5, 2, 3, 0}};
+    case ElementKind::kGyrator:
+      return {expand_gyrator, {2, 0, 2, 0}};
+    case ElementKind::kMutualInductance:
+      break;
+  }
+  return {expand_mutual_inductance, {10, 4, 6, 0}};
 }
 
 }  // namespace
@@ -199,61 +200,27 @@ bool element_kind_of(const char* name, ElementKind& kind) {
 
 int expand_element(NetworkTables& net, FILE* out, ElementKind kind, const uint32_t labels[4]) {
   const bool negate = net.negate_next != 0;
-  const Burden burden = burden_of(kind, negate && kind == ElementKind::kOnePort);
-  if (net.passive_edge_count + burden.passive >= kPassiveSlots ||
-      net.branch_name_count + burden.names >= kNameSlots) {
-    std::fprintf(out, "number of one-port elements(= %d) exceeds limit of %d\n or improper input applied\n",
-                 net.passive_edge_count, kPassiveLimit - 1);
-    return 1;
-  }
-  if (net.active_edge_count + burden.active >= kActiveSlots) {
-    std::fprintf(out, "number of two-port elements(= %d) exceeds limit of %d\n or improper input applied\n",
-                 net.active_edge_count, kActiveLimit - 1);
-    return 1;
+  const Recipe recipe = recipe_of(kind, negate);
+  switch (first_shortage(grown(counts_of(net), recipe.growth), 0)) {
+    case TableShortage::kNone:
+      break;
+    case TableShortage::kActiveEdges:
+      print_active_limit(out, net.active_edge_count);
+      return 1;
+    default:
+      print_passive_limit(out, net.passive_edge_count);
+      return 1;
   }
   net.negate_next = 0;
 
-  Builder b(net, out);
-  if (kind == ElementKind::kOnePort) {
-    if (negate)
-      expand_negated_one_port(b, labels[0], labels[1]);
-    else
-      expand_one_port(b, labels[0], labels[1]);
+  Expansion expansion(net, out);
+  if (kind == ElementKind::kOnePort || !negate) {
+    recipe.expand(expansion, labels);
     return 0;
   }
-
   // A negated two-port has its output terminals exchanged.
-  const uint32_t l[4] = {negate ? labels[1] : labels[0], negate ? labels[0] : labels[1], labels[2],
-                         labels[3]};
-  switch (kind) {
-    case ElementKind::kTransconductance:
-    case ElementKind::kOpAmp: {
-      int32_t na = b.label(l[0]);
-      int32_t nb = b.label(l[1]);
-      int32_t nc = b.label(l[2]);
-      int32_t nd = b.label(l[3]);
-      b.active(b.own_name(), na, nb, nc, nd);
-      if (kind == ElementKind::kOpAmp) ++net.opampcnt;
-      break;
-    }
-    case ElementKind::kVoltageAmplifier:
-      expand_voltage_amplifier(b, l);
-      break;
-    case ElementKind::kCurrentAmplifier:
-      expand_current_amplifier(b, l);
-      break;
-    case ElementKind::kTransresistance:
-      expand_transresistance(b, l);
-      break;
-    case ElementKind::kGyrator:
-      expand_gyrator(b, l);
-      break;
-    case ElementKind::kMutualInductance:
-      expand_mutual_inductance(b, l);
-      break;
-    case ElementKind::kOnePort:
-      break;
-  }
+  const uint32_t exchanged[4] = {labels[1], labels[0], labels[2], labels[3]};
+  recipe.expand(expansion, exchanged);
   return 0;
 }
 

@@ -1,7 +1,7 @@
 #include "input/help_text.h"
 
 #include "analysis/param_table.h"
-#include "input/network_tables.h"
+#include "input/table_limits.h"
 
 namespace kavrel {
 

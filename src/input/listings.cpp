@@ -1,5 +1,7 @@
 #include "input/listings.h"
 
+#include "input/table_limits.h"
+
 namespace kavrel {
 
 namespace {

@@ -5,8 +5,10 @@
 #include "analysis/param_table.h"
 #include "input/element_expansion.h"
 #include "input/help_text.h"
+#include "input/construct_builders.h"
 #include "input/listings.h"
 #include "input/node_numbering.h"
+#include "input/table_limits.h"
 
 namespace kavrel {
 
@@ -49,33 +51,6 @@ bool read_labels(InputStream& input, int count, uint32_t* labels) {
 // are shown as the largest one rather than as negative numbers.
 int32_t label_as_int(uint32_t label) {
   return label > 2147483647u ? 2147483647 : static_cast<int32_t>(label);
-}
-
-bool limits_exceeded(const NetworkTables& net, FILE* out) {
-  if (net.passive_edge_count >= kPassiveLimit) {
-    std::fprintf(out, "number of one-port elements(= %d) exceeds limit of %d\n or improper input applied\n",
-                 net.passive_edge_count, kPassiveLimit - 1);
-    return true;
-  }
-  if (net.active_edge_count >= kActiveLimit) {
-    std::fprintf(out, "number of two-port elements(= %d) exceeds limit of %d\n or improper input applied\n",
-                 net.active_edge_count, kActiveLimit - 1);
-    return true;
-  }
-  if (net.node_count >= kLabelledNodeLimit) {
-    std::fprintf(out, "number of nodes(= %d) exceeds limit of %d\n or improper input applied\n",
-                 net.node_count, kLabelledNodeLimit - 1);
-    return true;
-  }
-  return false;
-}
-
-void add_reserved_edge(NetworkTables& net) {
-  // The count tests after every entry keep node_count below the node slots.
-  if (net.node_count >= kMaxNode) return;
-  net.passive_edges[1] = PassiveEdge{1, net.node_count + 1, 1};
-  std::strcpy(net.branch_name_list[1], "x");
-  ++net.node_count;
 }
 
 // Equal name texts are one symbol: each gets the value of its lowest slot that
@@ -230,7 +205,7 @@ int read_netlist(InputStream& input, NetworkTables& net) {
   for (;;) {
     EntryResult result = read_entry(input, net, state);
     if (result == EntryResult::kStop) return 1;
-    if (limits_exceeded(net, out)) return 1;
+    if (reading_limit_reached(net, out)) return 1;
     if (result == EntryResult::kEnd) break;
   }
 

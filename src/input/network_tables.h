@@ -13,13 +13,7 @@ constexpr int kPassiveSlots = 68;    // passive edges 0..67
 constexpr int kActiveSlots = 36;     // active edges 0..35
 constexpr int kParamCount = 32;
 
-// Limits enforced while reading (the slot counts absorb one entry's overshoot
-// and the scattering embedding).
-constexpr int kNameListLimit = 90;
-constexpr int kLabelledNodeLimit = 35;
-constexpr int kGeneratedNodeLimit = 43;
-constexpr int kPassiveLimit = 60;
-constexpr int kActiveLimit = 30;
+// The limits of reading and every capacity check: input/table_limits.h.
 
 struct PassiveEdge {
   int32_t name;

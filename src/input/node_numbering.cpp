@@ -2,16 +2,9 @@
 
 #include <cstring>
 
+#include "input/table_limits.h"
+
 namespace kavrel {
-
-namespace {
-
-void print_node_limit(FILE* out, int32_t node_count, int limit_shown) {
-  std::fprintf(out, "number of nodes(= %d) exceeds limit of %d\n or improper input applied\n",
-               node_count, limit_shown);
-}
-
-}  // namespace
 
 int32_t node_of_label(NetworkTables& net, FILE* out, uint32_t label) {
   if (label > 999) {
@@ -22,7 +15,7 @@ int32_t node_of_label(NetworkTables& net, FILE* out, uint32_t label) {
   for (int32_t node = 1; node <= net.node_count && node < kNodeSlots; ++node)
     if (net.node_list[node] == wanted) return node;
   if (net.node_count >= kLabelledNodeLimit) {
-    print_node_limit(out, net.node_count, kLabelledNodeLimit - 1);
+    print_node_limit(out, net.node_count, kLabelledNodeLimit);
     return 1;
   }
   ++net.node_count;
@@ -32,7 +25,7 @@ int32_t node_of_label(NetworkTables& net, FILE* out, uint32_t label) {
 
 int32_t new_internal_node(NetworkTables& net, FILE* out) {
   if (net.node_count >= kGeneratedNodeLimit) {
-    print_node_limit(out, net.node_count, kGeneratedNodeLimit - 1);
+    print_node_limit(out, net.node_count, kGeneratedNodeLimit);
     return 1;
   }
   ++net.node_count;

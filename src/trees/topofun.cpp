@@ -3,9 +3,12 @@
 #include <cstring>
 
 #include "analysis/param_table.h"
+#include "input/table_limits.h"
 #include "trees/enumeration.h"
 
 namespace kavrel {
+
+static_assert(kEdgeListCapacity == kMaxEdges, "the capacity checks know the edge lists");
 
 namespace {
 
@@ -68,11 +71,8 @@ bool name_usable(const NetworkTables& net, int name, int name_count) {
 bool tables_fit(const NetworkTables& net, const PortShape& shape, int passive_edges,
                 int active_edges, int nodes) {
   const int name_count = net.branch_name_count;
-  if (nodes < 1 || nodes > kMaxNode) return false;
-  if (passive_edges < 1 || passive_edges >= kPassiveSlots) return false;
-  if (active_edges < 0 || active_edges >= kActiveSlots) return false;
-  if (name_count < 1 || name_count + shape.count > kNameSlots - 1) return false;
-  if (1 + shape.count + (passive_edges - 1) + active_edges > kMaxEdges) return false;
+  if (nodes < 1 || !evaluation_fits({name_count, passive_edges, active_edges, nodes}, shape.count))
+    return false;
   for (int j = 1; j <= passive_edges; ++j) {
     const PassiveEdge& edge = net.passive_edges[j];
     if (!name_usable(net, edge.name, name_count) || !node_in_range(edge.node1, nodes) ||
