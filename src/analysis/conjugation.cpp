@@ -21,15 +21,11 @@ bool is_reactive_one_port(const char* name) {
   return kind == 'c' || kind == 'C' || kind == 'l' || kind == 'L';
 }
 
-int32_t passive_edge_of_name(const NetworkTables& net, int32_t slot, int32_t edge_count) {
+// The edge among edges[1..edge_count] that owns name slot `slot`, or 0.
+template <typename Edge>
+int32_t edge_of_name(const Edge* edges, int32_t slot, int32_t edge_count) {
   for (int32_t j = 1; j <= edge_count; ++j)
-    if (net.passive_edges[j].name == slot) return j;
-  return 0;
-}
-
-int32_t active_edge_of_name(const NetworkTables& net, int32_t slot, int32_t edge_count) {
-  for (int32_t j = 1; j <= edge_count; ++j)
-    if (net.active_edges[j].name == slot) return j;
+    if (edges[j].name == slot) return j;
   return 0;
 }
 
@@ -37,7 +33,7 @@ int32_t active_edge_of_name(const NetworkTables& net, int32_t slot, int32_t edge
 int32_t edge_to_negate(const NetworkTables& net, int32_t i, int32_t passive_count) {
   if (net.norm_branch_list[i] != kMarkPassive || !is_reactive_one_port(net.branch_name_list[i]))
     return 0;
-  return passive_edge_of_name(net, i, passive_count);
+  return edge_of_name(net.passive_edges, i, passive_count);
 }
 
 }  // namespace
@@ -93,7 +89,7 @@ int conjugate_normalizing_networks(NetworkTables& net, FILE* out, int* converter
       const int32_t edge = edge_to_negate(net, i, passive_count);
       if (edge != 0) negate_passive_element(net, out, edge);
     } else if (is_active_edge_mark(mark)) {
-      const int32_t edge = active_edge_of_name(net, i, active_count);
+      const int32_t edge = edge_of_name(net.active_edges, i, active_count);
       if (edge != 0 && net.mutual_flag[edge] == 1) negate_active_element(net, out, edge);
     }
   }

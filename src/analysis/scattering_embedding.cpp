@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "input/construct_builders.h"
-#include "input/listings.h"
+#include "input/netlist_reader.h"
 #include "input/node_numbering.h"
 #include "input/table_limits.h"
 
@@ -186,13 +186,7 @@ int embed_s_param(NetworkTables& net, FILE* out) {
 
 void complete_augmented_network(NetworkTables& net, FILE* out, const char* listing_subtitle) {
   add_reserved_edge(net);
-
-  net.passive_snapshot = net.passive_edge_count;
-  net.tree_branch_count = net.node_count - 1;
-  build_name_index(net, out);
-
-  if (net.test_bitmap & kBitInternalListing)
-    print_network_listing(net, out, listing_subtitle, "\nedge namelist: index, value\n");
+  complete_network(net, out, listing_subtitle, "\nedge namelist: index, value\n");
 }
 
 }  // namespace kavrel

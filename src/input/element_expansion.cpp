@@ -10,165 +10,188 @@ namespace kavrel {
 
 namespace {
 
-// Node numbering is decided here. A label gets its internal node number, and
-// a generated node its number and label, at the moment it is first asked for
-// (Expansion::label and Expansion::generated), so the order of those calls in
-// each expand_ function below fixes the internal node numbers of the netlist.
-// The listings print them, and the edge lists and tree order of every
-// evaluation follow them: keep each order as it is.
-class Expansion {
- public:
-  Expansion(NetworkTables& net, FILE* out) : net(net), out_(out) {}
+// The terminals of an entry (A, B, C, D: its numbers as +out, -out, +in, -in,
+// or a one-port's first and second number) and the generated nodes N1..N6.
+enum Terminal : uint8_t { kUnused, A, B, C, D, N1, N2, N3, N4, N5, N6, kTerminalCount };
 
-  int32_t label(uint32_t value) { return node_of_label(net, out_, value); }
-  int32_t generated() { return new_internal_node(net, out_); }
-
-  // The element's own name, already stored in the next slot by the reader.
-  int32_t own_name() { return ++net.branch_name_count; }
-
-  // A second slot with the same text, so both edges are one symbol.
-  int32_t copy_name(int32_t slot) {
-    char text[kNameBytes];
-    std::memcpy(text, net.branch_name_list[slot], kNameBytes);
-    return add_name(net, text);
-  }
-
-  NetworkTables& net;
-
- private:
-  FILE* out_;
+enum class PartKind : uint8_t {
+  kUnused,
+  kOwnPassive,        // the element's own name, already stored by the reader
+  kOwnActive,
+  kCopyPassive,       // a second slot with the own text: the same symbol
+  kCopyActive,
+  kOpAmp,             // "o"
+  kUnitConductance,   // passive "a"
+  kUnitSource,        // active "a"
+  kMutualUnitSource,  // active "a" with mutual_flag set
+  kConverter,         // negative impedance converter on nodes (N1, N2) around
+                      // the last passive edge
 };
 
-// A, B, C, D: the entry's numbers as +out, -out, +in, -in (the first and
-// second number of a one-port); N1, N2, ...: generated nodes.
+struct Part {
+  PartKind kind;
+  Terminal nodes[4];
+};
 
-void expand_one_port(Expansion& e, const uint32_t l[4]) {
-  const int32_t na = e.label(l[0]);
-  const int32_t nb = e.label(l[1]);
-  add_passive_edge(e.net, e.own_name(), na, nb);
-}
-
-void expand_negated_one_port(Expansion& e, const uint32_t l[4]) {
-  const int32_t na = e.label(l[0]);
-  const int32_t n1 = e.generated();
-  const int32_t n2 = e.generated();
-  const int32_t nb = e.label(l[1]);
-  add_passive_edge(e.net, e.own_name(), na, nb);
-  add_negative_impedance_converter(e.net, e.net.passive_edge_count, n1, n2);
-}
-
-void expand_transconductance(Expansion& e, const uint32_t l[4]) {
-  const int32_t na = e.label(l[0]);
-  const int32_t nb = e.label(l[1]);
-  const int32_t nc = e.label(l[2]);
-  const int32_t nd = e.label(l[3]);
-  add_active_edge(e.net, e.own_name(), na, nb, nc, nd);
-}
-
-void expand_op_amp(Expansion& e, const uint32_t l[4]) {
-  expand_transconductance(e, l);
-  ++e.net.opampcnt;
-}
-
-void expand_voltage_amplifier(Expansion& e, const uint32_t l[4]) {
-  const int32_t n1 = e.generated();
-  const int32_t nb = e.label(l[1]);
-  const int32_t nc = e.label(l[2]);
-  const int32_t nd = e.label(l[3]);
-  const int32_t na = e.label(l[0]);
-  add_active_edge(e.net, e.own_name(), n1, nb, nc, nd);
-  add_op_amp(e.net, na, nb, nb, n1);
-  add_unit_conductance(e.net, n1, na);
-}
-
-void expand_current_amplifier(Expansion& e, const uint32_t l[4]) {
-  const int32_t nb = e.label(l[1]);
-  const int32_t na = e.label(l[0]);
-  const int32_t n1 = e.generated();
-  const int32_t nd = e.label(l[3]);
-  const int32_t nc = e.label(l[2]);
-  add_active_edge(e.net, e.own_name(), nb, na, n1, nd);
-  add_op_amp(e.net, n1, nd, nd, nc);
-  add_unit_conductance(e.net, nc, n1);
-}
-
-void expand_transresistance(Expansion& e, const uint32_t l[4]) {
-  const int32_t nc = e.label(l[2]);
-  const int32_t n1 = e.generated();
-  const int32_t n2 = e.generated();
-  const int32_t nb = e.label(l[1]);
-  const int32_t nd = e.label(l[3]);
-  const int32_t na = e.label(l[0]);
-  add_passive_edge(e.net, e.own_name(), nc, n1);
-  add_unit_source(e.net, n2, nb, nd, n1);
-  add_op_amp(e.net, na, nb, nb, n2);
-  add_op_amp(e.net, n1, nd, nd, nc);
-  add_unit_conductance(e.net, na, n2);
-}
-
-void expand_gyrator(Expansion& e, const uint32_t l[4]) {
-  const int32_t na = e.label(l[0]);
-  const int32_t nb = e.label(l[1]);
-  const int32_t nc = e.label(l[2]);
-  const int32_t nd = e.label(l[3]);
-  const int32_t own = e.own_name();
-  add_active_edge(e.net, own, na, nb, nc, nd);
-  add_active_edge(e.net, e.copy_name(own), nd, nc, na, nb);
-}
-
-// The two unit sources are the only edges with mutual_flag set.
-void expand_mutual_inductance(Expansion& e, const uint32_t l[4]) {
-  const int32_t n1 = e.generated();
-  const int32_t n2 = e.generated();
-  const int32_t nc = e.label(l[2]);
-  const int32_t n3 = e.generated();
-  const int32_t n4 = e.generated();
-  const int32_t na = e.label(l[0]);
-  const int32_t n5 = e.generated();
-  const int32_t n6 = e.generated();
-  const int32_t nd = e.label(l[3]);
-  const int32_t nb = e.label(l[1]);
-  const int32_t own = e.own_name();
-  add_passive_edge(e.net, own, nc, n3);
-  add_unit_source(e.net, n4, n2, n1, n3, true);
-  add_op_amp(e.net, na, n2, n2, n4);
-  add_op_amp(e.net, n3, n1, n1, nc);
-  add_unit_conductance(e.net, na, n4);
-  add_passive_edge(e.net, e.copy_name(own), n2, n5);
-  add_unit_source(e.net, n6, nd, nb, n5, true);
-  add_op_amp(e.net, n1, nd, nd, n6);
-  add_op_amp(e.net, n5, nb, nb, n2);
-  add_unit_conductance(e.net, n1, n6);
-}
-
-// How each kind is expanded and what it adds to the tables.
+// How one kind of element becomes edges. `creation_order` decides the node
+// numbering: each terminal gets its internal node number (a generated node
+// also its label) in this order, before any part is written. The listings
+// print those numbers, and the edge lists and tree order of every evaluation
+// follow them, so each order stays as it is. The parts are written in their
+// order, which fixes the name slots and edge numbers.
 struct Recipe {
-  void (*expand)(Expansion&, const uint32_t[4]);
-  // Nodes are left out: the node numbering refuses them one by one.
-  TableGrowth growth;
+  Terminal creation_order[10];
+  Part parts[10];
 };
 
-Recipe recipe_of(ElementKind kind, bool negated) {
+constexpr Recipe kOnePort{{A, B}, {{PartKind::kOwnPassive, {A, B}}}};
+
+// Between A and B the element behaves as minus itself.
+constexpr Recipe kNegatedOnePort{
+    {A, N1, N2, B}, {{PartKind::kOwnPassive, {A, B}}, {PartKind::kConverter, {N1, N2}}}};
+
+constexpr Recipe kTransconductance{{A, B, C, D}, {{PartKind::kOwnActive, {A, B, C, D}}}};
+
+constexpr Recipe kVoltageAmplifier{{N1, B, C, D, A},
+                                   {{PartKind::kOwnActive, {N1, B, C, D}},
+                                    {PartKind::kOpAmp, {A, B, B, N1}},
+                                    {PartKind::kUnitConductance, {N1, A}}}};
+
+// The own edge carries the output terminals in the opposite order.
+constexpr Recipe kCurrentAmplifier{{B, A, N1, D, C},
+                                   {{PartKind::kOwnActive, {B, A, N1, D}},
+                                    {PartKind::kOpAmp, {N1, D, D, C}},
+                                    {PartKind::kUnitConductance, {C, N1}}}};
+
+// The transresistance symbol is a passive edge, an impedance.
+constexpr Recipe kTransresistance{{C, N1, N2, B, D, A},
+                                  {{PartKind::kOwnPassive, {C, N1}},
+                                   {PartKind::kUnitSource, {N2, B, D, N1}},
+                                   {PartKind::kOpAmp, {A, B, B, N2}},
+                                   {PartKind::kOpAmp, {N1, D, D, C}},
+                                   {PartKind::kUnitConductance, {A, N2}}}};
+
+constexpr Recipe kGyrator{
+    {A, B, C, D}, {{PartKind::kOwnActive, {A, B, C, D}}, {PartKind::kCopyActive, {D, C, A, B}}}};
+
+// The two passive edges with the own text are the mutual reactance.
+constexpr Recipe kMutualInductance{{N1, N2, C, N3, N4, A, N5, N6, D, B},
+                                   {{PartKind::kOwnPassive, {C, N3}},
+                                    {PartKind::kMutualUnitSource, {N4, N2, N1, N3}},
+                                    {PartKind::kOpAmp, {A, N2, N2, N4}},
+                                    {PartKind::kOpAmp, {N3, N1, N1, C}},
+                                    {PartKind::kUnitConductance, {A, N4}},
+                                    {PartKind::kCopyPassive, {N2, N5}},
+                                    {PartKind::kMutualUnitSource, {N6, D, B, N5}},
+                                    {PartKind::kOpAmp, {N1, D, D, N6}},
+                                    {PartKind::kOpAmp, {N5, B, B, N2}},
+                                    {PartKind::kUnitConductance, {N1, N6}}}};
+
+const Recipe& recipe_of(ElementKind kind, bool negated) {
   switch (kind) {
     case ElementKind::kOnePort:
-      return negated ? Recipe{expand_negated_one_port, {4, 3, 1, 0}}
-                     : Recipe{expand_one_port, {1, 1, 0, 0}};
+      return negated ? kNegatedOnePort : kOnePort;
     case ElementKind::kTransconductance:
-      return {expand_transconductance, {1, 0, 1, 0}};
     case ElementKind::kOpAmp:
-      return {expand_op_amp, {1, 0, 1, 0}};
+      return kTransconductance;
     case ElementKind::kVoltageAmplifier:
-      return {expand_voltage_amplifier, {3, 1, 2, 0}};
+      return kVoltageAmplifier;
     case ElementKind::kCurrentAmplifier:
-      return {expand_current_amplifier, {3, 1, 2, 0}};
+      return kCurrentAmplifier;
     case ElementKind::kTransresistance:
-      return {expand_transresistance, {5, 2, 3, 0}};
+      return kTransresistance;
     case ElementKind::kGyrator:
-      return {expand_gyrator, {2, 0, 2, 0}};
+      return kGyrator;
     case ElementKind::kMutualInductance:
       break;
   }
-  return {expand_mutual_inductance, {10, 4, 6, 0}};
+  return kMutualInductance;
+}
+
+// Name slots and edges a recipe adds. Its nodes are left out: the node
+// numbering refuses them one by one.
+TableGrowth growth_of(const Recipe& recipe) {
+  TableGrowth growth{0, 0, 0, 0};
+  for (const Part& part : recipe.parts) {
+    switch (part.kind) {
+      case PartKind::kUnused:
+        break;
+      case PartKind::kOwnPassive:
+      case PartKind::kCopyPassive:
+      case PartKind::kUnitConductance:
+        ++growth.names;
+        ++growth.passive_edges;
+        break;
+      case PartKind::kOwnActive:
+      case PartKind::kCopyActive:
+      case PartKind::kOpAmp:
+      case PartKind::kUnitSource:
+      case PartKind::kMutualUnitSource:
+        ++growth.names;
+        ++growth.active_edges;
+        break;
+      case PartKind::kConverter:
+        growth.names += 3;
+        growth.passive_edges += 2;
+        growth.active_edges += 1;
+        break;
+    }
+  }
+  return growth;
+}
+
+// A second slot with the text of `slot`.
+int32_t copy_name(NetworkTables& net, int32_t slot) {
+  char text[kNameBytes];
+  std::memcpy(text, net.branch_name_list[slot], kNameBytes);
+  return add_name(net, text);
+}
+
+void build(NetworkTables& net, FILE* out, const Recipe& recipe, const uint32_t labels[4]) {
+  int32_t node[kTerminalCount] = {};
+  for (Terminal terminal : recipe.creation_order) {
+    if (terminal == kUnused) break;
+    node[terminal] = terminal <= D ? node_of_label(net, out, labels[terminal - A])
+                                   : new_internal_node(net, out);
+  }
+  int32_t own = 0;
+  for (const Part& part : recipe.parts) {
+    const int32_t n0 = node[part.nodes[0]];
+    const int32_t n1 = node[part.nodes[1]];
+    const int32_t n2 = node[part.nodes[2]];
+    const int32_t n3 = node[part.nodes[3]];
+    switch (part.kind) {
+      case PartKind::kUnused:
+        return;
+      case PartKind::kOwnPassive:
+        own = ++net.branch_name_count;
+        add_passive_edge(net, own, n0, n1);
+        break;
+      case PartKind::kOwnActive:
+        own = ++net.branch_name_count;
+        add_active_edge(net, own, n0, n1, n2, n3);
+        break;
+      case PartKind::kCopyPassive:
+        add_passive_edge(net, copy_name(net, own), n0, n1);
+        break;
+      case PartKind::kCopyActive:
+        add_active_edge(net, copy_name(net, own), n0, n1, n2, n3);
+        break;
+      case PartKind::kOpAmp:
+        add_op_amp(net, n0, n1, n2, n3);
+        break;
+      case PartKind::kUnitConductance:
+        add_unit_conductance(net, n0, n1);
+        break;
+      case PartKind::kUnitSource:
+      case PartKind::kMutualUnitSource:
+        add_unit_source(net, n0, n1, n2, n3, part.kind == PartKind::kMutualUnitSource);
+        break;
+      case PartKind::kConverter:
+        add_negative_impedance_converter(net, net.passive_edge_count, n0, n1);
+        break;
+    }
+  }
 }
 
 }  // namespace
@@ -200,8 +223,8 @@ bool element_kind_of(const char* name, ElementKind& kind) {
 
 int expand_element(NetworkTables& net, FILE* out, ElementKind kind, const uint32_t labels[4]) {
   const bool negate = net.negate_next != 0;
-  const Recipe recipe = recipe_of(kind, negate);
-  switch (first_shortage(grown(counts_of(net), recipe.growth), 0)) {
+  const Recipe& recipe = recipe_of(kind, negate);
+  switch (first_shortage(grown(counts_of(net), growth_of(recipe)), 0)) {
     case TableShortage::kNone:
       break;
     case TableShortage::kActiveEdges:
@@ -213,14 +236,14 @@ int expand_element(NetworkTables& net, FILE* out, ElementKind kind, const uint32
   }
   net.negate_next = 0;
 
-  Expansion expansion(net, out);
   if (kind == ElementKind::kOnePort || !negate) {
-    recipe.expand(expansion, labels);
-    return 0;
+    build(net, out, recipe, labels);
+  } else {
+    // A negated two-port has its output terminals exchanged.
+    const uint32_t exchanged[4] = {labels[1], labels[0], labels[2], labels[3]};
+    build(net, out, recipe, exchanged);
   }
-  // A negated two-port has its output terminals exchanged.
-  const uint32_t exchanged[4] = {labels[1], labels[0], labels[2], labels[3]};
-  recipe.expand(expansion, exchanged);
+  if (kind == ElementKind::kOpAmp) ++net.opampcnt;
   return 0;
 }
 

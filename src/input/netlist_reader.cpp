@@ -221,12 +221,17 @@ int read_netlist(InputStream& input, NetworkTables& net) {
     return 1;
   }
   if (net.test_bitmap & kBitResources) print_resource_listing(net, out);
+  complete_network(net, out, nullptr, "\nedge namelist: index, value, numeric value\n");
+  return 0;
+}
+
+void complete_network(NetworkTables& net, FILE* out, const char* listing_subtitle,
+                      const char* namelist_header) {
   net.passive_snapshot = net.passive_edge_count;
   net.tree_branch_count = net.node_count - 1;
   build_name_index(net, out);
   if (net.test_bitmap & kBitInternalListing)
-    print_network_listing(net, out, nullptr, "\nedge namelist: index, value, numeric value\n");
-  return 0;
+    print_network_listing(net, out, listing_subtitle, namelist_header);
 }
 
 }  // namespace kavrel
