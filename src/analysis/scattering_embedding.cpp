@@ -1,7 +1,6 @@
 #include "analysis/scattering_embedding.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "input/construct_builders.h"
 #include "input/netlist_reader.h"
