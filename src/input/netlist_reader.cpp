@@ -37,12 +37,12 @@ void reset_tables(NetworkTables& net) {
 
 bool is_letter(char c, char lower) { return c == lower || c == lower - 'a' + 'A'; }
 
-// Reads count unsigned numbers (labels, or the number of an n or t entry),
-// each echoed right after it is read; false at the end of input.
-bool read_numbers(InputStream& input, int count, uint32_t* numbers) {
+// Reads count labels, each echoed right after it is read; false at the end of
+// input.
+bool read_labels(InputStream& input, int count, uint32_t* labels) {
   for (int i = 0; i < count; ++i) {
-    if (read_unsigned(input, numbers[i]) != 0) return false;
-    std::fprintf(input.out, "%u", numbers[i]);
+    if (read_unsigned(input, labels[i]) != 0) return false;
+    std::fprintf(input.out, "%u", labels[i]);
   }
   return true;
 }
@@ -81,7 +81,7 @@ EntryResult read_port(InputStream& input, NetworkTables& net, ReaderState& state
   }
   state.port_given = true;
   uint32_t labels[4] = {0, 0, 0, 0};
-  if (!read_numbers(input, 4, labels)) return EntryResult::kStop;
+  if (!read_labels(input, 4, labels)) return EntryResult::kStop;
   for (int i = 0; i < 4; ++i) net.port_labels[i] = label_as_int(labels[i]);
   for (int i = 0; i < 4; ++i) net.port_nodes[i] = node_of_label(net, out, labels[i]);
   return EntryResult::kNext;
@@ -108,13 +108,14 @@ EntryResult read_normalization(InputStream& input, NetworkTables& net, char c1) 
   FILE* out = input.out;
   if (c1 == '\0') {
     uint32_t mode = 0;
-    if (!read_numbers(input, 1, &mode)) return EntryResult::kStop;
+    if (read_unsigned(input, mode) != 0) return EntryResult::kStop;
+    std::fprintf(out, "%u", mode);
     net.norm_mode = static_cast<int32_t>(mode);
     return EntryResult::kNext;
   }
   if (c1 == '1' || c1 == '2') {
     uint32_t labels[2] = {0, 0};
-    if (!read_numbers(input, 2, labels)) return EntryResult::kStop;
+    if (!read_labels(input, 2, labels)) return EntryResult::kStop;
     int32_t* pair = net.norm_network_nodes + (c1 == '1' ? 0 : 2);
     pair[0] = node_of_label(net, out, labels[0]);
     pair[1] = node_of_label(net, out, labels[1]);
@@ -129,7 +130,7 @@ EntryResult read_normalization(InputStream& input, NetworkTables& net, char c1) 
 EntryResult read_element(InputStream& input, NetworkTables& net, ElementKind kind) {
   uint32_t labels[4] = {0, 0, 0, 0};
   const int count = kind == ElementKind::kOnePort ? 2 : 4;
-  if (!read_numbers(input, count, labels)) return EntryResult::kStop;
+  if (!read_labels(input, count, labels)) return EntryResult::kStop;
   if (expand_element(net, input.out, kind, labels) != 0) return EntryResult::kStop;
   return EntryResult::kNext;
 }
@@ -169,7 +170,8 @@ EntryResult read_entry(InputStream& input, NetworkTables& net, ReaderState& stat
   }
   if (is_letter(c0, 't')) {
     uint32_t bits = 0;
-    if (!read_numbers(input, 1, &bits)) return EntryResult::kStop;
+    if (read_unsigned(input, bits) != 0) return EntryResult::kStop;
+    std::fprintf(out, "%u", bits);
     net.test_bitmap = static_cast<int32_t>(bits);
     return EntryResult::kNext;
   }
