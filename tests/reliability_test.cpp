@@ -140,10 +140,51 @@ TEST(Labels, OverflowingLabelIsRefusedNotWrapped) {
   FILE* out = std::tmpfile();
   EXPECT_EQ(kavrel::run_kavrel(in, out), 0);
   const std::string text = file_text(out);
-  // 2^32 would wrap to 0, a silent tie to ground; it must be refused as too large.
-  EXPECT_NE(text.find("must be less than 1000\n"), std::string::npos) << text;
+  // 2^32 would wrap to 0, a silent tie to ground; it is refused as too large
+  // and shown as typed, in the echo and in the message.
+  EXPECT_NE(text.find("\nr1 1 4294967296node label 4294967296 must be less than 1000\n f 1 0 1 0 e"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("4294967295"), std::string::npos) << text;
   std::fclose(in);
   std::fclose(out);
+}
+
+std::string run_text(const std::string& input) {
+  FILE* in = input_of(input);
+  FILE* out = std::tmpfile();
+  kavrel::run_kavrel(in, out);
+  std::string text = file_text(out);
+  std::fclose(in);
+  std::fclose(out);
+  return text;
+}
+
+TEST(Labels, EachOverflowingLabelKeepsItsOwnDigits) {
+  // A u element numbers its labels in the order -out, +in, -in, +out, so the
+  // messages come in that order, each with the digits of its own label.
+  const std::string text = run_text("u1 11111111111 22222222222 1 0 f 1 0 1 0 e\n");
+  EXPECT_NE(text.find("u1 11111111111 22222222222 1 0"
+                      "node label 22222222222 must be less than 1000\n"
+                      "node label 11111111111 must be less than 1000\n"),
+            std::string::npos)
+      << text;
+  // Leading zeros are not digits of the value; an ordinary large label is
+  // shown as before.
+  const std::string zeros = run_text("r1 000004294967296 1000 f 1 0 1 0 e\n");
+  EXPECT_NE(zeros.find("r1 4294967296 1000node label 4294967296 must be less than 1000\n"
+                       "node label 1000 must be less than 1000\n"),
+            std::string::npos)
+      << zeros;
+}
+
+TEST(Labels, VeryLongLabelShowsItsFirstDigits) {
+  const std::string digits(100, '7');
+  const std::string shown = std::string(64, '7') + "...";
+  const std::string text = run_text("r1 1 " + digits + " f 1 0 1 0 e\n");
+  EXPECT_NE(text.find("r1 1 " + shown + "node label " + shown + " must be less than 1000\n"),
+            std::string::npos)
+      << text;
 }
 
 }  // namespace
