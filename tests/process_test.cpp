@@ -166,9 +166,10 @@ TEST(Process, FullDeviceExitsOneWithOneLine) {
 }
 
 // The reader of the output goes away after the first bytes, long before the
-// run would end: kavrel stops soon after its next output, with one line.
+// run would end: kavrel stops soon after its next output, with one line. With
+// t 256 every accepted tree prints a line, so output goes on all the time.
 TEST(Process, ClosedPipeEndsTheRunPromptly) {
-  TempFile in(grid_netlist(4) + "e\n");
+  TempFile in(grid_netlist(4) + "t 256 e\n");
   TempFile err;
   int pipe_ends[2];
   ASSERT_EQ(pipe2(pipe_ends, O_CLOEXEC), 0);
