@@ -5,12 +5,12 @@
 
 namespace kavrel {
 
+constexpr int kNumberDigitsShown = 64;
+constexpr int kNumberDigitsBytes = kNumberDigitsShown + 4;  // and "..." and the NUL
+
 // Character source of the netlist readers with its echo and the one
 // character of lookahead that outlives every read.
 class RunMonitor;
-
-constexpr int kNumberDigitsShown = 64;
-constexpr int kNumberDigitsBytes = kNumberDigitsShown + 4;
 
 struct InputStream {
   FILE* in = nullptr;
