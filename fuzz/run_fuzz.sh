@@ -1,14 +1,27 @@
 #!/bin/bash
 # Builds the libFuzzer target with clang and runs it on the seed corpus.
-# usage: fuzz/run_fuzz.sh [seconds=60] [build-dir=build-fuzz]
+# usage: fuzz/run_fuzz.sh [seconds=60] [build-dir=build-fuzz] [tree-budget=10000]
+# The tree budget bounds the raw i-trees of one input; a larger one makes a
+# slower run that reaches large term stores (it then allows 60 s per input
+# instead of 15 s, and mutates at full length from the start). Inputs are up to 64 KiB. Each budget keeps the inputs it
+# finds in <build-dir>/corpus-<tree-budget>, so that a slow run does not spend
+# its time re-running what a fast one found.
 # Exits non-zero on a crash, a sanitizer report, a leak or a hang; the
-# offending input is left in <build-dir>/artifacts/.
+# offending input is left in <build-dir>/artifacts-<tree-budget>/.
 set -euo pipefail
 
 seconds=${1:-60}
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${2:-$repo/build-fuzz}
+budget=${3:-10000}
 case "$build" in /*) ;; *) build=$PWD/$build ;; esac
+per_input_timeout=15
+length_control=()
+if [ "$budget" -gt 10000 ]; then
+  per_input_timeout=60
+  # Long inputs from the start rather than grown slowly from the seeds.
+  length_control=(-len_control=0)
+fi
 
 echo "== fuzz: configuring $build (clang, sanitizers, tests off)"
 cmake -S "$repo" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DKAVREL_FUZZ=ON \
@@ -17,8 +30,8 @@ echo "== fuzz: building kavrel_fuzz"
 cmake --build "$build" -j2 --target kavrel_fuzz
 
 # New inputs go to a scratch directory so that the seed corpus stays as committed.
-work=$build/corpus
-artifacts=$build/artifacts
+work=$build/corpus-$budget
+artifacts=$build/artifacts-$budget
 mkdir -p "$work" "$artifacts"
 rm -f "$artifacts"/*
 
@@ -35,11 +48,12 @@ for word in r l c g y z gm gy rm o u b m x X f F p P n N n1 n2 t T v V e end h \
   printf '"%s"\n' "$word" >>"$dict"
 done
 
-log=$build/fuzz.log
-echo "== fuzz: running for ${seconds}s on fuzz/corpus (timeout 15s per input, log $log)"
+log=$build/fuzz-$budget.log
+echo "== fuzz: running for ${seconds}s on fuzz/corpus, tree budget $budget" \
+  "(timeout ${per_input_timeout}s per input, log $log)"
 status=0
-"$build/kavrel_fuzz" "$work" "$repo/fuzz/corpus" -dict="$dict" \
-  -max_total_time="$seconds" -timeout=15 -max_len=4096 -rss_limit_mb=4096 \
+KAVREL_FUZZ_TREE_BUDGET=$budget "$build/kavrel_fuzz" "$work" "$repo/fuzz/corpus" -dict="$dict" \
+  -max_total_time="$seconds" -timeout="$per_input_timeout" -max_len=65536 "${length_control[@]}" -rss_limit_mb=4096 \
   -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1 || status=$?
 
 if [ "$status" -ne 0 ] || [ -n "$(ls -A "$artifacts")" ]; then
@@ -49,4 +63,4 @@ if [ "$status" -ne 0 ] || [ -n "$(ls -A "$artifacts")" ]; then
   exit 1
 fi
 grep -E '^(INFO: seed corpus|#[0-9]+[[:space:]]+(INITED|DONE))|^Done |^stat::' "$log" || tail -n 20 "$log"
-echo "== fuzz: no crash, sanitizer report or hang in ${seconds}s"
+echo "== fuzz: no crash, sanitizer report or hang in ${seconds}s (tree budget $budget)"

@@ -330,7 +330,7 @@ TEST(ReaderFailures, LabelOfAThousandOrMoreStandsForNodeOne) {
   EXPECT_EQ(r.echo(),
             "\ninput data:\nr1 1 1000node label 1000 must be less than 1000\n"
             " r2 4294967295 2node label 4294967295 must be less than 1000\n"
-            " r3 4294967295 1node label 4294967295 must be less than 1000\n"
+            " r3 4294967296 1node label 4294967296 must be less than 1000\n"
             " f 1 0 2 0 e\n\n");
   const NetworkTables& n = *r.net;
   EXPECT_EQ(n.passive_edges[2].node1, 1);

@@ -4,8 +4,14 @@
 #include <cstdio>
 #include <string>
 
+#include <random>
+
 #include "input/main_loop.h"
+#include "support/memory_streams.h"
+#include "support/random_netlist.h"
 #include "trees/enumeration.h"
+#include "trees/run_monitor.h"
+#include "trees/topofun.h"
 #include "trees/tree_count.h"
 
 namespace {
@@ -124,11 +130,20 @@ TEST(TreeCount, GridsLaddersAndForcedEdges) {
   forced.add(2, 3);
   forced.add(1, 3);
   EXPECT_EQ(forced.count(), "2");
-  // Forced edges that close a cycle leave no tree.
-  Graph cycle(2);
+  // Forced edges that close a cycle before every node is reached leave no
+  // tree.
+  Graph cycle(3);
   cycle.add(1, 2, kavrel::kKindOpamp);
   cycle.add(1, 2, kavrel::kKindFirstPort);
+  cycle.add(2, 3);
   EXPECT_EQ(cycle.count(), "0");
+  // When the reserved edge and the first forced edge already reach every
+  // node, the enumeration meets that one tree before it decides the second
+  // forced edge (and qualification rejects it).
+  Graph early(2);
+  early.add(1, 2, kavrel::kKindOpamp);
+  early.add(1, 2, kavrel::kKindFirstPort);
+  EXPECT_EQ(early.count(), "1");
 }
 
 }  // namespace
@@ -140,10 +155,93 @@ TEST(Labels, OverflowingLabelIsRefusedNotWrapped) {
   FILE* out = std::tmpfile();
   EXPECT_EQ(kavrel::run_kavrel(in, out), 0);
   const std::string text = file_text(out);
-  // 2^32 would wrap to 0, a silent tie to ground; it must be refused as too large.
-  EXPECT_NE(text.find("must be less than 1000\n"), std::string::npos) << text;
+  // 2^32 would wrap to 0, a silent tie to ground; it is refused as too large
+  // and shown as typed, in the echo and in the message.
+  EXPECT_NE(text.find("\nr1 1 4294967296node label 4294967296 must be less than 1000\n f 1 0 1 0 e"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("4294967295"), std::string::npos) << text;
   std::fclose(in);
   std::fclose(out);
+}
+
+std::string run_text(const std::string& input) {
+  FILE* in = input_of(input);
+  FILE* out = std::tmpfile();
+  kavrel::run_kavrel(in, out);
+  std::string text = file_text(out);
+  std::fclose(in);
+  std::fclose(out);
+  return text;
+}
+
+TEST(Labels, EachOverflowingLabelKeepsItsOwnDigits) {
+  // A u element numbers its labels in the order -out, +in, -in, +out, so the
+  // messages come in that order, each with the digits of its own label.
+  const std::string text = run_text("u1 11111111111 22222222222 1 0 f 1 0 1 0 e\n");
+  EXPECT_NE(text.find("u1 11111111111 22222222222 1 0"
+                      "node label 22222222222 must be less than 1000\n"
+                      "node label 11111111111 must be less than 1000\n"),
+            std::string::npos)
+      << text;
+  // Leading zeros are not digits of the value; an ordinary large label is
+  // shown as before.
+  const std::string zeros = run_text("r1 000004294967296 1000 f 1 0 1 0 e\n");
+  EXPECT_NE(zeros.find("r1 4294967296 1000node label 4294967296 must be less than 1000\n"
+                       "node label 1000 must be less than 1000\n"),
+            std::string::npos)
+      << zeros;
+}
+
+TEST(Labels, VeryLongLabelShowsItsFirstDigits) {
+  const std::string digits(100, '7');
+  const std::string shown = std::string(64, '7') + "...";
+  const std::string text = run_text("r1 1 " + digits + " f 1 0 1 0 e\n");
+  EXPECT_NE(text.find("r1 1 " + shown + "node label " + shown + " must be less than 1000\n"),
+            std::string::npos)
+      << text;
+}
+
+}  // namespace
+
+namespace {
+
+// The count shown before an enumeration is exactly what the plain
+// enumeration (no pruning, no shortcuts) then generates, for every function
+// of random networks of every element kind.
+TEST(TreeCount, EqualsTheRawTreesOfThePlainEnumeration) {
+  std::mt19937_64 rng(20261209);
+  FILE* sink = std::tmpfile();
+  FILE* progress = std::tmpfile();
+  int compared = 0;
+  for (int round = 0; round < 200; ++round) {
+    const kavrel_oracle::Netlist netlist = kavrel_oracle::random_netlist(rng);
+    auto net = kavrel_test::read_tables(kavrel_oracle::format_netlist(netlist));
+    ASSERT_NE(net, nullptr);
+    kavrel::RunStats stats;
+    stats.exact_enumeration_only = true;
+    kavrel::RunMonitor monitor(sink, progress);
+    stats.monitor = &monitor;
+    kavrel::TopofunStores stores;
+    stores.stats = &stats;
+    for (int code = 0; code < 6; ++code) {
+      const long long before = stats.raw_i_trees;
+      stores.topofun_evaluated[code] = 1;
+      kavrel::evaluate_topofun(*net, stores, sink, net->passive_snapshot, net->active_edge_count,
+                               net->tree_branch_count, code);
+      if (stores.topofun_evaluated[code] == 0) continue;
+      const kavrel::TreeCount& counted = monitor.enumeration_total();
+      ASSERT_FALSE(counted.exceeded);
+      EXPECT_EQ(static_cast<long long>(counted.value), stats.raw_i_trees - before)
+          << "round " << round << " code " << code << "\n"
+          << kavrel_oracle::format_netlist(netlist);
+      ++compared;
+    }
+    kavrel::release_term_stores(stores);
+  }
+  EXPECT_GT(compared, 1000);
+  std::fclose(sink);
+  std::fclose(progress);
 }
 
 }  // namespace

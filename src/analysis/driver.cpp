@@ -1,5 +1,7 @@
 #include "analysis/driver.h"
 
+#include <new>
+
 #include "analysis/param_table.h"
 #include "analysis/printing_visit.h"
 #include "analysis/scattering_stage.h"
@@ -19,8 +21,7 @@ void request_once(NetworkTables& net, TopofunStores& stores, FILE* out, int topo
   if (run_stopped(stores.stats)) return;
   stores.topofun_evaluated[topofun] = 1;
   ++requests;
-  evaluate_topofun(net, stores, out, net.passive_snapshot, net.active_edge_count,
-                   net.tree_branch_count, topofun);
+  evaluate_within_memory(net, stores, out, topofun);
 }
 
 void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
@@ -56,6 +57,19 @@ void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
 }
 
 }  // namespace
+
+void evaluate_within_memory(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun) {
+  try {
+    evaluate_topofun(net, stores, out, net.passive_snapshot, net.active_edge_count,
+                     net.tree_branch_count, topofun);
+  } catch (const std::bad_alloc&) {
+    free_term_store(stores.stores[topofun]);
+    stores.topofun_evaluated[topofun] = 0;
+    std::fprintf(out,
+                 "insufficient memory to buffer common trees; remainder of function evaluation "
+                 "skipped\n");
+  }
+}
 
 void analyse_netlist(NetworkTables& net, FILE* out, RunStats* stats) {
   TopofunStores stores;

@@ -1,6 +1,7 @@
 #include "analysis/scattering_stage.h"
 
 #include "analysis/conjugation.h"
+#include "analysis/driver.h"
 #include "analysis/param_table.h"
 #include "analysis/printing_visit.h"
 #include "analysis/scattering_embedding.h"
@@ -16,8 +17,7 @@ void request(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun, 
   if (run_stopped(stores.stats)) return;
   note_parameter(stores.stats, param_names[row]);
   stores.topofun_evaluated[topofun] = 1;
-  evaluate_topofun(net, stores, out, net.passive_snapshot, net.active_edge_count,
-                   net.tree_branch_count, topofun);
+  evaluate_within_memory(net, stores, out, topofun);
 }
 
 }  // namespace

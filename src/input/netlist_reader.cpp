@@ -17,6 +17,10 @@ namespace {
 constexpr int kWordCapacity = 128;
 constexpr int kMaxNameLength = kNameBytes - 1;
 
+void forget_oversized_labels(NetworkTables& net) {
+  for (char* digits : net.oversized_label_digits) digits[0] = '\0';
+}
+
 void reset_tables(NetworkTables& net) {
   ++net.netlist_count;
   net.test_bitmap = 0;
@@ -33,18 +37,39 @@ void reset_tables(NetworkTables& net) {
   for (int32_t& selected : net.param_selected) selected = 1;
   for (double& value : net.numeric_values) value = 0.0;
   for (int32_t& flag : net.mutual_flag) flag = 0;
+  forget_oversized_labels(net);
 }
 
 bool is_letter(char c, char lower) { return c == lower || c == lower - 'a' + 'A'; }
 
-// Reads count labels, each echoed right after it is read; false at the end of
-// input.
-bool read_labels(InputStream& input, int count, uint32_t* labels) {
+// A number as echoed: one too large for 32 bits as its digits.
+void print_number(InputStream& input, uint32_t value) {
+  if (input.number_saturated) {
+    std::fprintf(input.out, "%s", input.number_digits);
+  } else {
+    std::fprintf(input.out, "%u", value);
+  }
+}
+
+// Reads count labels, each echoed right after it is read (a number too large
+// for 32 bits as its digits); false at the end of input. The digits of every
+// label of 1000 or more are kept for the message that refuses it.
+bool read_labels(InputStream& input, NetworkTables& net, int count, uint32_t* labels) {
   for (int i = 0; i < count; ++i) {
     if (read_unsigned(input, labels[i]) != 0) return false;
-    std::fprintf(input.out, "%u", labels[i]);
+    print_number(input, labels[i]);
+    if (labels[i] > 999) {
+      std::snprintf(net.oversized_label_digits[i], kLabelDigitsBytes, "%s", input.number_digits);
+    }
   }
   return true;
+}
+
+// Labels of 1000 or more are only ever refused, by their position's digits.
+void hand_on_oversized_labels(int count, uint32_t* labels) {
+  for (int i = 0; i < count; ++i) {
+    if (labels[i] > 999) labels[i] = kOversizedLabelBase + static_cast<uint32_t>(i);
+  }
 }
 
 // A label as the function headers print it: labels beyond the signed range
@@ -81,8 +106,9 @@ EntryResult read_port(InputStream& input, NetworkTables& net, ReaderState& state
   }
   state.port_given = true;
   uint32_t labels[4] = {0, 0, 0, 0};
-  if (!read_labels(input, 4, labels)) return EntryResult::kStop;
+  if (!read_labels(input, net, 4, labels)) return EntryResult::kStop;
   for (int i = 0; i < 4; ++i) net.port_labels[i] = label_as_int(labels[i]);
+  hand_on_oversized_labels(4, labels);
   for (int i = 0; i < 4; ++i) net.port_nodes[i] = node_of_label(net, out, labels[i]);
   return EntryResult::kNext;
 }
@@ -109,13 +135,14 @@ EntryResult read_normalization(InputStream& input, NetworkTables& net, char c1) 
   if (c1 == '\0') {
     uint32_t mode = 0;
     if (read_unsigned(input, mode) != 0) return EntryResult::kStop;
-    std::fprintf(out, "%u", mode);
+    print_number(input, mode);
     net.norm_mode = static_cast<int32_t>(mode);
     return EntryResult::kNext;
   }
   if (c1 == '1' || c1 == '2') {
     uint32_t labels[2] = {0, 0};
-    if (!read_labels(input, 2, labels)) return EntryResult::kStop;
+    if (!read_labels(input, net, 2, labels)) return EntryResult::kStop;
+    hand_on_oversized_labels(2, labels);
     int32_t* pair = net.norm_network_nodes + (c1 == '1' ? 0 : 2);
     pair[0] = node_of_label(net, out, labels[0]);
     pair[1] = node_of_label(net, out, labels[1]);
@@ -130,13 +157,15 @@ EntryResult read_normalization(InputStream& input, NetworkTables& net, char c1) 
 EntryResult read_element(InputStream& input, NetworkTables& net, ElementKind kind) {
   uint32_t labels[4] = {0, 0, 0, 0};
   const int count = kind == ElementKind::kOnePort ? 2 : 4;
-  if (!read_labels(input, count, labels)) return EntryResult::kStop;
+  if (!read_labels(input, net, count, labels)) return EntryResult::kStop;
+  hand_on_oversized_labels(count, labels);
   if (expand_element(net, input.out, kind, labels) != 0) return EntryResult::kStop;
   return EntryResult::kNext;
 }
 
 EntryResult read_entry(InputStream& input, NetworkTables& net, ReaderState& state) {
   FILE* out = input.out;
+  forget_oversized_labels(net);
   char word[kWordCapacity];
   int count = 0;
   if (read_word(input, count, kWordCapacity, word) != 0) return EntryResult::kStop;
@@ -171,7 +200,7 @@ EntryResult read_entry(InputStream& input, NetworkTables& net, ReaderState& stat
   if (is_letter(c0, 't')) {
     uint32_t bits = 0;
     if (read_unsigned(input, bits) != 0) return EntryResult::kStop;
-    std::fprintf(out, "%u", bits);
+    print_number(input, bits);
     net.test_bitmap = static_cast<int32_t>(bits);
     return EntryResult::kNext;
   }

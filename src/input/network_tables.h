@@ -12,6 +12,8 @@ constexpr int kMaxNode = 43;
 constexpr int kPassiveSlots = 68;    // passive edges 0..67
 constexpr int kActiveSlots = 36;     // active edges 0..35
 constexpr int kParamCount = 32;
+constexpr int kLabelDigitsBytes = 68;  // 64 digits, "..." and the NUL
+constexpr uint32_t kOversizedLabelBase = 1000;
 
 // The limits of reading and every capacity check: input/table_limits.h.
 
@@ -73,6 +75,12 @@ struct NetworkTables {
 
   // Marks of the normalizing-network walk, per name slot.
   int32_t norm_branch_list[kNameSlots];
+
+  // Labels of 1000 or more are refused. While an entry is read, the reader
+  // hands each one on as kOversizedLabelBase + its position in the entry and
+  // keeps its digits as typed here (empty otherwise), for the message that
+  // refuses it.
+  char oversized_label_digits[4][kLabelDigitsBytes];
 };
 
 // test_bitmap bits

@@ -8,7 +8,13 @@ namespace kavrel {
 
 int32_t node_of_label(NetworkTables& net, FILE* out, uint32_t label) {
   if (label > 999) {
-    std::fprintf(out, "node label %u must be less than 1000\n", label);
+    const uint32_t position = label - kOversizedLabelBase;
+    if (position < 4 && net.oversized_label_digits[position][0] != '\0') {
+      std::fprintf(out, "node label %.*s must be less than 1000\n", kLabelDigitsBytes - 1,
+                   net.oversized_label_digits[position]);
+    } else {
+      std::fprintf(out, "node label %u must be less than 1000\n", label);
+    }
     return 1;
   }
   const int32_t wanted = static_cast<int32_t>(label);

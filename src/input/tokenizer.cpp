@@ -82,18 +82,41 @@ int read_word(InputStream& input, int& count, int capacity, char* buffer) {
 
 int read_unsigned(InputStream& input, uint32_t& value) {
   value = 0;
+  input.number_saturated = false;
+  int digit_count = 0;
+  bool digits_cut = false;
+  auto finish = [&](int result) {
+    if (digit_count == 0) input.number_digits[digit_count++] = '0';
+    if (digits_cut) {
+      for (int i = 0; i < 3; ++i) input.number_digits[digit_count++] = '.';
+    }
+    input.number_digits[digit_count] = '\0';
+    return result;
+  };
   CharSource source(input);
   bool begun = false;
   for (;;) {
     bool ended_by_separator = false;
-    if (source.next(begun, ended_by_separator) == Step::kEnd) return begun ? 0 : -1;
-    if (ended_by_separator) return 0;
+    if (source.next(begun, ended_by_separator) == Step::kEnd) return finish(begun ? 0 : -1);
+    if (ended_by_separator) return finish(0);
     int c = input.pending_char;
     if (is_digit(c)) {
       const auto digit = static_cast<uint32_t>(c - '0');
       // Saturates: a number too large for 32 bits must never wrap into a
       // small one (a node label turning into ground, say).
-      value = value > (UINT32_MAX - digit) / 10u ? UINT32_MAX : value * 10u + digit;
+      if (value > (UINT32_MAX - digit) / 10u) {
+        value = UINT32_MAX;
+        input.number_saturated = true;
+      } else {
+        value = value * 10u + digit;
+      }
+      if (digit_count > 0 || c != '0') {
+        if (digit_count < kNumberDigitsShown) {
+          input.number_digits[digit_count++] = static_cast<char>(c);
+        } else {
+          digits_cut = true;
+        }
+      }
       begun = true;
     }
   }

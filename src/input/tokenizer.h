@@ -5,6 +5,9 @@
 
 namespace kavrel {
 
+constexpr int kNumberDigitsShown = 64;
+constexpr int kNumberDigitsBytes = kNumberDigitsShown + 4;  // and "..." and the NUL
+
 // Character source of the netlist readers with its echo and the one
 // character of lookahead that outlives every read.
 class RunMonitor;
@@ -16,6 +19,11 @@ struct InputStream {
   // When set, a failure of the echo's output ends the input as if it were
   // exhausted.
   RunMonitor* monitor = nullptr;
+  // The last number read_unsigned read: whether it was too large for 32 bits,
+  // and its digits as typed without leading zeros (the first
+  // kNumberDigitsShown, then "..." when there were more).
+  bool number_saturated = false;
+  char number_digits[kNumberDigitsBytes] = "";
 };
 
 // Each returns 0 when an item was read, -1 at the end of input before it began.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "analysis/param_table.h"
@@ -81,6 +82,18 @@ void copy_rows(TermStore& destination, const TermStore& source, int rows) {
     std::fill(to + source.name_slots, to + destination.coefficient_offset(), Exponent{0});
     set_coefficient_in(destination, to, coefficient_in(source, from));
     set_corrected_flag_in(destination, to, corrected_flag_in(source, from));
+  }
+}
+
+// The standard containers that unit correction and cancellation work with
+// throw when the heap is exhausted. The function is then abandoned as when a
+// power table cannot grow, and the run goes on with the next one.
+int fixup_within_memory(NetworkTables& net, CancellationState& state, TermStore& numerator_terms,
+                        TermStore& denominator_terms, FILE* out) {
+  try {
+    return fixup(net, state, numerator_terms, denominator_terms, out);
+  } catch (const std::bad_alloc&) {
+    return 1;
   }
 }
 
@@ -185,7 +198,7 @@ int print_tree_buf(NetworkTables& net, TopofunStores& stores, FILE* out, int sig
   trace(net, out, "combineinit called\n");
   combineinit(state);
   trace(net, out, "fixup called\n");
-  if (fixup(net, state, numerator_terms, denominator_terms, out) != 0) {
+  if (fixup_within_memory(net, state, numerator_terms, denominator_terms, out) != 0) {
     std::fprintf(out, "insufficient memory to complete processing\n");
     std::fprintf(out, "\n Numerator:\n");
     std::fprintf(out, "\n Denominator:\n");

@@ -52,6 +52,9 @@ class RunMonitor {
   void begin_enumeration(const char* function, const EdgeLists& lists, int nodes, bool pruned);
   void set_raw_trees(long long raw_trees) { raw_trees_ = raw_trees; }
   void end_enumeration();
+  // The exact raw i-tree count of the latest enumeration (counted only when
+  // there is a progress stream).
+  const TreeCount& enumeration_total() const { return total_; }
 
  private:
   static constexpr int kPollsPerClockRead = 4096;

@@ -90,9 +90,19 @@ TreeCount count_raw_i_trees(const EdgeLists& lists, int nodes) {
   for (int v = 0; v < kEnumNodeSlots; ++v) parent[v] = v;
   auto in_range = [nodes](int v) { return v >= 1 && v <= nodes; };
 
-  // Edges every raw i-tree holds are contracted first.
+  int last_forced = 1;
+  for (int e = 2; e <= lists.edges; ++e) {
+    if ((lists.dmap[e] & kForcedKinds) != 0) last_forced = e;
+  }
+  // Edges every raw i-tree holds are contracted first, in the order in which
+  // the enumeration takes them.
+  int components = nodes;
+  bool forced_prefix = true;
   for (int e = 1; e <= lists.edges; ++e) {
-    if (e != 1 && (lists.dmap[e] & kForcedKinds) == 0) continue;
+    if (e != 1 && (lists.dmap[e] & kForcedKinds) == 0) {
+      forced_prefix = false;
+      continue;
+    }
     const int a = lists.inode1[e];
     const int b = lists.inode2[e];
     if (!in_range(a) || !in_range(b)) return count;
@@ -100,6 +110,14 @@ TreeCount count_raw_i_trees(const EdgeLists& lists, int nodes) {
     const int rb = find_root(parent, b);
     if (ra == rb) return count;  // a forced cycle: no tree
     parent[ra] = rb;
+    // Edge 1 and the forced edges before it already span every node while
+    // forced edges are still undecided: the enumeration meets that one tree
+    // (which qualification rejects for the forced edges it lacks) and has
+    // nothing left to try.
+    if (--components == 1 && forced_prefix && e < last_forced) {
+      count.value = 1;
+      return count;
+    }
   }
 
   int index_of[kEnumNodeSlots];
