@@ -185,7 +185,8 @@ int print_tree_buf(NetworkTables& net, TopofunStores& stores, FILE* out, int sig
   trace(net, out, "combineinit called\n");
   combineinit(state);
   trace(net, out, "fixup called\n");
-  if (fixup(net, state, numerator_terms, denominator_terms, out) != 0) {
+  const bool worded = stores.stats != nullptr && stores.stats->exact_output_only;
+  if (fixup(net, state, numerator_terms, denominator_terms, out, worded) != 0) {
     std::fprintf(out, "insufficient memory to complete processing\n");
     std::fprintf(out, "\n Numerator:\n");
     std::fprintf(out, "\n Denominator:\n");
@@ -196,9 +197,9 @@ int print_tree_buf(NetworkTables& net, TopofunStores& stores, FILE* out, int sig
 
   const bool rational = (bits & kBitRational) != 0;
   std::fprintf(out, rational ? "\n Function =\n  ((\n" : "\n Numerator:\n");
-  print_polynomial(net, state, numerator_terms, out);
+  print_polynomial(net, state, numerator_terms, out, worded);
   std::fprintf(out, rational ? "\n )/(\n" : "\n Denominator:\n");
-  print_polynomial(net, state, denominator_terms, out);
+  print_polynomial(net, state, denominator_terms, out, worded);
   if (rational) std::fprintf(out, "\n ))\n\n");
 
   release_copies(numerator_terms, denominator_terms);

@@ -267,29 +267,19 @@ void trace(const NetworkTables& net, FILE* out, const char* line) {
 
 }  // namespace
 
-void eval_branchtag(NetworkTables& net, const TermStore& store) {
+void eval_branchtag(NetworkTables& net, const TermStore& store, bool worded) {
   int count = net.impedance_count;
   if (count > kNameSlots) count = kNameSlots;
-  auto raise_factors = [&](const Exponent* term) {
+  // The largest exponents do not depend on the order of the terms.
+  for_each_filed_term(store, worded, [&](int row, int) {
+    const Exponent* term = term_row(store, row);
     if (coefficient_in(store, term) == 0) return;
     for (int i = 0; i < count; ++i) {
       const int k = net.impedance_list[i];
       if (k < 0 || k >= store.name_slots) continue;
       if (term[k] > net.ohm_unit_factors[k]) net.ohm_unit_factors[k] = term[k];
     }
-  };
-  const RowPowers powers(store);
-  if (powers.usable()) {
-    for (int row = 0; row < powers.rows(); ++row) {
-      if (powers.power_of(row) >= 0) raise_factors(term_row(store, row));
-    }
-    return;
-  }
-  for (int p = 0; p < kPowerBuckets; ++p) {
-    for (int position = 0; position < store.bucket_count[p]; ++position) {
-      raise_factors(term_row(store, poly_entry(store, position, p)));
-    }
-  }
+  });
 }
 
 int correctunits(const NetworkTables& net, TermStore& store, FILE* out) {
@@ -311,11 +301,11 @@ int correctunits(const NetworkTables& net, TermStore& store, FILE* out) {
 }
 
 int fixup(NetworkTables& net, CancellationState& state, TermStore& numerator_terms,
-          TermStore& denominator_terms, FILE* out) {
+          TermStore& denominator_terms, FILE* out, bool worded) {
   trace(net, out, "fixup entered, eval_branchtag for numerator called\n");
-  eval_branchtag(net, numerator_terms);
+  eval_branchtag(net, numerator_terms, worded);
   trace(net, out, "eval_branchtag for denominator called\n");
-  eval_branchtag(net, denominator_terms);
+  eval_branchtag(net, denominator_terms, worded);
   if (net.test_bitmap & kBitOhmFactors) list_and_drop_ohm_unit_factors(net, out);
 
   trace(net, out, "correctunits for numerator called\n");
@@ -324,14 +314,14 @@ int fixup(NetworkTables& net, CancellationState& state, TermStore& numerator_ter
   if (correctunits(net, denominator_terms, out) != 0) return 1;
 
   trace(net, out, "makecancellationlist for numerator called\n");
-  makecancellationlist(state, numerator_terms);
+  makecancellationlist(state, numerator_terms, worded);
   trace(net, out, "makecancellationlist for denominator called\n");
-  makecancellationlist(state, denominator_terms);
+  makecancellationlist(state, denominator_terms, worded);
 
   trace(net, out, "evaluateliterals for numerator called\n");
-  if (evaluateliterals(state, net, numerator_terms, out) != 0) return 1;
+  if (evaluateliterals(state, net, numerator_terms, out, worded) != 0) return 1;
   trace(net, out, "evaluateliterals for denominator called\n");
-  return evaluateliterals(state, net, denominator_terms, out);
+  return evaluateliterals(state, net, denominator_terms, out, worded);
 }
 
 }  // namespace kavrel

@@ -26,4 +26,28 @@ class RowPowers {
   int rows_ = 0;
 };
 
+// Calls visit(row, power) for every entry of the store's columns: in memory
+// order when the rows' powers could be tabled (and `in_column_order` is not
+// asked for), else column by column in position order. True when the visits
+// went in memory order; each row was then visited once.
+template <typename Visit>
+bool for_each_filed_term(const TermStore& store, bool in_column_order, Visit&& visit) {
+  if (!in_column_order) {
+    const RowPowers powers(store);
+    if (powers.usable()) {
+      for (int row = 0; row < powers.rows(); ++row) {
+        const int power = powers.power_of(row);
+        if (power >= 0) visit(row, power);
+      }
+      return true;
+    }
+  }
+  for (int p = 0; p < kPowerBuckets; ++p) {
+    for (int position = 0; position < store.bucket_count[p]; ++position) {
+      visit(poly_entry(store, position, p), p);
+    }
+  }
+  return false;
+}
+
 }  // namespace kavrel
