@@ -172,6 +172,7 @@ SortKeys build_sort_keys(const SymbolicNames& symbolic, const TermStore& store,
   scratch.keys.assign(count * static_cast<std::size_t>(shape.words), 0);
   uint64_t* key = scratch.keys.data();
   for (std::size_t i = 0; i < count; ++i) {
+    if (i + kPrefetchDistance < count) prefetch_row(store, scratch.rows[i + kPrefetchDistance]);
     const Exponent* term = term_row(store, scratch.rows[i]);
     int word = 0;
     int free_bits = 64;
@@ -263,6 +264,7 @@ bool put_in_order_without_sorting(const SymbolicNames& symbolic, TermStore& stor
   int ascending = 0;
   int descending = 0;
   for (int position = 1; position < count; ++position) {
+    prefetch_ahead(store, position, power);
     const Exponent* previous = term_row(store, poly_entry(store, position - 1, power));
     const int order =
         compare_products(symbolic, previous, term_row(store, poly_entry(store, position, power)));

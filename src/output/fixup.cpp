@@ -137,6 +137,8 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
     const int count = store.bucket_count[p];
     int kept = 0;
     for (int j = 0; j < count; ++j) {
+      // Terms filed later in the bucket are read before anything is written there.
+      prefetch_ahead(store, j, p);
       const int row = poly_entry(store, j, p);
       Exponent* t = term_row(store, row);
       const int32_t coefficient = coefficient_in(store, t);
@@ -187,11 +189,13 @@ int compare_exponents(const Exponent* u, const Exponent* t, int length) {
 // one-to-one rewriting F - e.
 bool distinct_and_uncorrected(const TermStore& store, int power) {
   for (int position = 0; position < store.bucket_count[power]; ++position) {
+    prefetch_ahead(store, position, power);
     if (term_corrected_flag(store, poly_entry(store, position, power)) == 1) {
       return false;
     }
   }
   for (int position = 1; position < store.bucket_count[power]; ++position) {
+    prefetch_ahead(store, position, power);
     if (compare_exponents(term_row(store, poly_entry(store, position - 1, power)),
                           term_row(store, poly_entry(store, position, power)),
                           store.name_slots) <= 0) {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "output/row_scan.h"
+
 namespace kavrel {
 
 namespace {
@@ -191,7 +193,13 @@ void print_polynomial(const NetworkTables& net, const CancellationState& state,
     text.advance(std::snprintf(header, kLineBytes,
                                rational ? "\n + s^%-2d * (\n" : "\n + s^%-2d (\n",
                                p - state.min_power));
-    for (int position = 0; position < store.bucket_count[p]; ++position) {
+    const int count = store.bucket_count[p];
+    for (int position = 0; position < count; ++position) {
+      if (position + kPrefetchDistance < count) {
+        const int ahead = poly_entry(store, position + kPrefetchDistance, p);
+        prefetch_row(store, ahead);
+        __builtin_prefetch(&store.termvalue[ahead]);
+      }
       const int row = poly_entry(store, position, p);
       const double value = store.termvalue[row];
       if (value == 0.0) continue;

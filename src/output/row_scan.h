@@ -7,6 +7,21 @@
 
 namespace kavrel {
 
+// Rows taken in column order lie scattered over a large store: asking for
+// the row a few positions ahead hides most of the wait for memory.
+constexpr int kPrefetchDistance = 16;
+inline void prefetch_row(const TermStore& store, int row) {
+  const Exponent* start = term_row(store, row);
+  __builtin_prefetch(start);
+  __builtin_prefetch(start + store.row_units() - 1);
+}
+// The row at `position + kPrefetchDistance` of column `power`, if any.
+inline void prefetch_ahead(const TermStore& store, int position, int power) {
+  if (position + kPrefetchDistance < store.bucket_count[power]) {
+    prefetch_row(store, poly_entry(store, position + kPrefetchDistance, power));
+  }
+}
+
 // For each termlist row, the power whose column references it (-1 for none).
 // Aggregates that do not depend on the order of the terms can then read
 // the rows in memory order instead of column order, which on a large store
