@@ -1,7 +1,9 @@
 // Times whole analyses of generated networks, each run in a fresh child
 // process calling the library with its output going to a file, and prints one
 // table row per network: tree and term counts from RunStats, the rate of raw
-// i-trees per second, the peak resident memory of a run, the bytes written,
+// i-trees per second, the processor time of the run (user and system: the
+// wall-clock seconds of a shared machine vary with its load), the peak
+// resident memory of a run, the bytes written,
 // the time the same bytes take to pass through a pipe to a reader that
 // discards them (measured in the same child, after the run) and the ratio of
 // the two times. Not a test: it checks nothing beyond reporting a reader
@@ -249,12 +251,18 @@ struct RunReport {
   bool ok = false;
   kavrel::RunStats stats;
   double seconds = 0;
+  double cpu_seconds = 0;  // user and system time of the run
   double pipe_seconds = -1;
   long long bytes = 0;
   bool reader_message = false;
   bool memory_failure = false;
   long peak_kib = 0;
 };
+
+double cpu_seconds(const rusage& usage) {
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 // The run itself, with stdout-like output to a fresh file, as in
 // kavrel <netlist >file. Afterwards the file is mapped to search it and to
@@ -269,13 +277,18 @@ void run_once(const Network& network, long long budget, bool plain, RunReport& r
   if (out == nullptr) return;
   report.stats.raw_tree_budget = budget;
   report.stats.exact_enumeration_only = plain;
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
   const auto start = std::chrono::steady_clock::now();
   kavrel::run_kavrel(in, out, &report.stats);
   const bool flushed = std::fflush(out) == 0;
   report.seconds = seconds_since(start);
   std::fclose(in);
   rusage usage{};
-  if (getrusage(RUSAGE_SELF, &usage) == 0) report.peak_kib = usage.ru_maxrss;
+  if (getrusage(RUSAGE_SELF, &usage) == 0) {
+    report.peak_kib = usage.ru_maxrss;
+    report.cpu_seconds = cpu_seconds(usage) - cpu_seconds(before);
+  }
   struct stat status {};
   const int view = dup(fd);
   std::fclose(out);
@@ -329,6 +342,7 @@ bool run_in_child(const Network& network, long long budget, bool plain, RunRepor
 struct Measurement {
   kavrel::RunStats stats;
   double seconds = 0;
+  double cpu_seconds = 0;
   double pipe_seconds = 0;  // mean over the runs; negative when not measured
   int runs = 0;
   long long bytes = 0;
@@ -339,6 +353,7 @@ struct Measurement {
 bool measure(const Network& network, long long budget, bool plain, double min_time,
              Measurement& m) {
   double total = 0;
+  double cpu_total = 0;
   double pipe_total = 0;
   bool pipe_measured = true;
   do {
@@ -352,11 +367,13 @@ bool measure(const Network& network, long long budget, bool plain, double min_ti
     }
     if (report.peak_kib > m.peak_kib) m.peak_kib = report.peak_kib;
     total += report.seconds;
+    cpu_total += report.cpu_seconds;
     if (report.pipe_seconds < 0) pipe_measured = false;
     pipe_total += report.pipe_seconds;
     ++m.runs;
   } while (total < min_time && m.runs < 1000000);
   m.seconds = total / m.runs;
+  m.cpu_seconds = cpu_total / m.runs;
   m.pipe_seconds = pipe_measured ? pipe_total / m.runs : -1;
   return true;
 }
@@ -423,9 +440,9 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  std::printf("%-18s %-5s %12s %12s %10s %10s %12s %8s %12s %9s %6s  %s\n", "network", "param",
-              "raw i-trees", "common trees", "terms", "seconds", "raw trees/s", "peak MB",
-              "bytes", "pipe s", "ratio", "note");
+  std::printf("%-18s %-5s %12s %12s %10s %9s %9s %12s %8s %12s %9s %6s  %s\n", "network",
+              "param", "raw i-trees", "common trees", "terms", "seconds", "cpu s", "raw trees/s",
+              "peak MB", "bytes", "pipe s", "ratio", "note");
   std::fflush(stdout);
   double grand_total = 0;
   for (const Network& network : selected) {
@@ -443,9 +460,9 @@ int main(int argc, char** argv) {
     double rate = m.seconds > 0 ? static_cast<double>(m.stats.raw_i_trees) / m.seconds : 0.0;
     const std::string ratio =
         m.pipe_seconds > 0 ? entry("%.1f", m.seconds / m.pipe_seconds) : std::string("-");
-    std::printf("%-18s %-5s %12lld %12lld %10lld %10.4f %12.0f %8.1f %12lld %9.4f %6s  %s\n",
+    std::printf("%-18s %-5s %12lld %12lld %10lld %9.4f %9.4f %12.0f %8.1f %12lld %9.4f %6s  %s\n",
                 network.name.c_str(), network.param.c_str(), m.stats.raw_i_trees,
-                m.stats.common_trees, m.stats.terms, m.seconds, rate,
+                m.stats.common_trees, m.stats.terms, m.seconds, m.cpu_seconds, rate,
                 static_cast<double>(m.peak_kib) / 1024.0, m.bytes, m.pipe_seconds, ratio.c_str(),
                 note.empty() ? "" : note.c_str() + 1);
     std::fflush(stdout);
