@@ -1,6 +1,7 @@
 #include "output/fixup.h"
 
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <unordered_set>
 #include <vector>
@@ -118,11 +119,27 @@ int refile_term(const NetworkTables& net, TermStore& store, CorrectedTermIndex& 
   return 0;
 }
 
+// >0 when u's exponent vector is the larger, <0 when t's, 0 when equal.
+int compare_exponents(const Exponent* u, const Exponent* t, int length) {
+  for (int k = 0; k < length; ++k) {
+    if (u[k] != t[k]) return u[k] > t[k] ? 1 : -1;
+  }
+  return 0;
+}
+
 // Pass 1. Nothing is ever added to the bucket being worked on (a term that
 // moves goes to another power), so the bucket is filtered in place: the terms
 // that stay are packed to the front in their order.
+// `distinct` (when not null) receives for each bucket what
+// distinct_and_uncorrected would have said of it before the pass: its
+// original terms are compared as they are met, before they are rewritten, so
+// that the scattered rows are read once.
 int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTermIndex& index,
-                       FILE* out) {
+                       bool* distinct, FILE* out) {
+  int original_count[kPowerBuckets];
+  for (int p = 0; p < kPowerBuckets; ++p) original_count[p] = store.bucket_count[p];
+  Exponent previous[kNameSlots];
+  const std::size_t row_exponent_bytes = static_cast<std::size_t>(store.name_slots) * sizeof(Exponent);
   int corrected_names[kNameSlots];
   int corrected_count = 0;
   int reactive_names[kNameSlots];
@@ -136,11 +153,20 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
   for (int p = 0; p < kPowerBuckets; ++p) {
     const int count = store.bucket_count[p];
     int kept = 0;
+    bool distinct_so_far = true;
     for (int j = 0; j < count; ++j) {
       // Terms filed later in the bucket are read before anything is written there.
       prefetch_ahead(store, j, p);
       const int row = poly_entry(store, j, p);
       Exponent* t = term_row(store, row);
+      if (distinct != nullptr && distinct_so_far && j < original_count[p]) {
+        if (corrected_flag_in(store, t) == 1 ||
+            (j > 0 && compare_exponents(previous, t, store.name_slots) <= 0)) {
+          distinct_so_far = false;
+        } else {
+          std::memcpy(previous, t, row_exponent_bytes);
+        }
+      }
       const int32_t coefficient = coefficient_in(store, t);
       if (!coefficient_in_range(coefficient)) {
         std::fprintf(out, "coefficient out of range in unit correction\n");
@@ -171,14 +197,7 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
     }
     store.bucket_count[p] = kept;
     index.current[p] = false;
-  }
-  return 0;
-}
-
-// >0 when u's exponent vector is the larger, <0 when t's, 0 when equal.
-int compare_exponents(const Exponent* u, const Exponent* t, int length) {
-  for (int k = 0; k < length; ++k) {
-    if (u[k] != t[k]) return u[k] > t[k] ? 1 : -1;
+    if (distinct != nullptr) distinct[p] = distinct_so_far;
   }
   return 0;
 }
@@ -286,13 +305,19 @@ void eval_branchtag(NetworkTables& net, const TermStore& store, bool worded) {
   });
 }
 
-int correctunits(const NetworkTables& net, TermStore& store, FILE* out) {
+int correctunits(const NetworkTables& net, TermStore& store, FILE* out, bool worded) {
   bool distinct_at_start[kPowerBuckets];
-  for (int p = 0; p < kPowerBuckets; ++p) distinct_at_start[p] = distinct_and_uncorrected(store, p);
+  if (worded) {
+    for (int p = 0; p < kPowerBuckets; ++p) {
+      distinct_at_start[p] = distinct_and_uncorrected(store, p);
+    }
+  }
   bool may_hold_equal_terms[kPowerBuckets];
   try {
     CorrectedTermIndex index(store);
-    if (correct_and_refile(net, store, index, out) != 0) return 1;
+    if (correct_and_refile(net, store, index, worded ? nullptr : distinct_at_start, out) != 0) {
+      return 1;
+    }
     for (int p = 0; p < kPowerBuckets; ++p) {
       may_hold_equal_terms[p] = !distinct_at_start[p] || index.received_terms[p];
     }
@@ -313,9 +338,9 @@ int fixup(NetworkTables& net, CancellationState& state, TermStore& numerator_ter
   if (net.test_bitmap & kBitOhmFactors) list_and_drop_ohm_unit_factors(net, out);
 
   trace(net, out, "correctunits for numerator called\n");
-  if (correctunits(net, numerator_terms, out) != 0) return 1;
+  if (correctunits(net, numerator_terms, out, worded) != 0) return 1;
   trace(net, out, "correctunits for denominator called\n");
-  if (correctunits(net, denominator_terms, out) != 0) return 1;
+  if (correctunits(net, denominator_terms, out, worded) != 0) return 1;
 
   trace(net, out, "makecancellationlist for numerator called\n");
   makecancellationlist(state, numerator_terms, worded);

@@ -19,7 +19,9 @@ void eval_branchtag(NetworkTables& net, const TermStore& store, bool worded = fa
 // coefficient would leave -2147483647..2147483647, or a nonzero term's power
 // of s falls outside the 43 buckets; also 1, without a message of its own,
 // when its lookup index could not be allocated.
-int correctunits(const NetworkTables& net, TermStore& store, FILE* out);
+// `worded` (for tests) tells the buckets that cannot hold equal terms by a
+// pass of their own before the correction.
+int correctunits(const NetworkTables& net, TermStore& store, FILE* out, bool worded = false);
 
 // The whole preparation of a function's two working copies for printing; 1
 // when it could not be completed. `worded` (for tests) turns off the

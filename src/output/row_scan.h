@@ -9,7 +9,7 @@ namespace kavrel {
 
 // Rows taken in column order lie scattered over a large store: asking for
 // the row a few positions ahead hides most of the wait for memory.
-constexpr int kPrefetchDistance = 16;
+constexpr int kPrefetchDistance = 48;
 inline void prefetch_row(const TermStore& store, int row) {
   const Exponent* start = term_row(store, row);
   __builtin_prefetch(start);
