@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -132,32 +133,32 @@ int bits_for(uint32_t range) {
 }
 
 // The lowest and highest exponent of each name index over the terms of each
-// power bucket.
+// power bucket, at the exponents' own width.
 struct ExponentRanges {
   int slots = 0;
-  std::vector<int32_t> lowest;
-  std::vector<int32_t> highest;
+  std::vector<Exponent> lowest;
+  std::vector<Exponent> highest;
 
   explicit ExponentRanges(int name_slots)
       : slots(name_slots),
-        lowest(static_cast<std::size_t>(kPowerBuckets) * name_slots, INT32_MAX),
-        highest(static_cast<std::size_t>(kPowerBuckets) * name_slots, INT32_MIN) {}
+        lowest(static_cast<std::size_t>(kPowerBuckets) * name_slots,
+               std::numeric_limits<Exponent>::max()),
+        highest(static_cast<std::size_t>(kPowerBuckets) * name_slots,
+                std::numeric_limits<Exponent>::min()) {}
 
   void widen(int power, const Exponent* term) {
-    int32_t* low = lowest.data() + static_cast<std::size_t>(power) * slots;
-    int32_t* high = highest.data() + static_cast<std::size_t>(power) * slots;
-    for (int k = 0; k < slots; ++k) {
-      low[k] = std::min<int32_t>(low[k], term[k]);
-      high[k] = std::max<int32_t>(high[k], term[k]);
-    }
+    Exponent* low = lowest.data() + static_cast<std::size_t>(power) * slots;
+    Exponent* high = highest.data() + static_cast<std::size_t>(power) * slots;
+    lower_to(low, term, slots);
+    raise_to(high, term, slots);
   }
 };
 
 SortKeys build_sort_keys(const SymbolicNames& symbolic, const TermStore& store,
                          const ExponentRanges& ranges, int power, MergeScratch& scratch) {
   const std::size_t count = scratch.rows.size();
-  const int32_t* lowest = ranges.lowest.data() + static_cast<std::size_t>(power) * ranges.slots;
-  const int32_t* highest = ranges.highest.data() + static_cast<std::size_t>(power) * ranges.slots;
+  const Exponent* lowest = ranges.lowest.data() + static_cast<std::size_t>(power) * ranges.slots;
+  const Exponent* highest = ranges.highest.data() + static_cast<std::size_t>(power) * ranges.slots;
   int varying[kNameSlots];
   int width[kNameSlots];
   int varying_count = 0;
@@ -367,11 +368,8 @@ void merge_bucket_by_insertion(const SymbolicNames& symbolic, TermStore& store, 
 }
 
 // Lowers the common factors to what a term with a nonzero coefficient has.
-void take_common_factors(CancellationState& state, const Exponent* term, int32_t coefficient,
-                         int name_slots) {
-  for (int k = 0; k < name_slots; ++k) {
-    if (term[k] < state.min_exponent[k]) state.min_exponent[k] = term[k];
-  }
+// Lowers the common sign and divisor to what a nonzero coefficient allows.
+void take_common_coefficient(CancellationState& state, int32_t coefficient) {
   if (coefficient > 0) state.common_sign = 1;
   const int32_t magnitude = coefficient < 0 ? -coefficient : coefficient;
   if (state.common_gcd > 0 && state.common_gcd != magnitude) {
@@ -401,21 +399,26 @@ void combineinit(CancellationState& state) {
 void makecancellationlist(CancellationState& state, const TermStore& store, bool worded) {
   const int slots = store.name_slots;
   bool nonzero_term_seen = false;
+  // The minima are kept at the exponents' own width, which lets the loop over
+  // a row run on many names at once.
+  Exponent lowest[kNameSlots];
+  for (Exponent& exponent : lowest) exponent = std::numeric_limits<Exponent>::max();
   // The common factors do not depend on the order of the terms.
   for_each_filed_term(store, worded, [&](int row, int power) {
     const Exponent* term = term_row(store, row);
     const int32_t coefficient = coefficient_in(store, term);
     if (coefficient == 0) return;
     if (power < state.min_power) state.min_power = power;
-    take_common_factors(state, term, coefficient, slots);
+    lower_to(lowest, term, slots);
+    take_common_coefficient(state, coefficient);
     nonzero_term_seen = true;
   });
-  // The names beyond the rows have exponent 0 in each of those terms.
-  if (nonzero_term_seen) {
-    for (int k = slots; k < kNameSlots; ++k) {
-      state.min_exponent[k] = std::min(state.min_exponent[k], 0);
-    }
+  if (!nonzero_term_seen) return;
+  for (int k = 0; k < slots; ++k) {
+    state.min_exponent[k] = std::min<int32_t>(state.min_exponent[k], lowest[k]);
   }
+  // The names beyond the rows have exponent 0 in each of those terms.
+  for (int k = slots; k < kNameSlots; ++k) state.min_exponent[k] = std::min(state.min_exponent[k], 0);
 }
 
 int evaluateliterals(CancellationState& state, const NetworkTables& net, TermStore& store,

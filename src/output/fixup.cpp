@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <unordered_set>
 #include <vector>
@@ -293,16 +294,26 @@ void trace(const NetworkTables& net, FILE* out, const char* line) {
 void eval_branchtag(NetworkTables& net, const TermStore& store, bool worded) {
   int count = net.impedance_count;
   if (count > kNameSlots) count = kNameSlots;
-  // The largest exponents do not depend on the order of the terms.
+  // The largest exponents do not depend on the order of the terms. They are
+  // taken over every name at the exponents' own width, which lets the loop
+  // over a row run on many names at once, and only the impedance names' are
+  // kept.
+  const int slots = store.name_slots;
+  Exponent highest[kNameSlots];
+  for (Exponent& exponent : highest) exponent = std::numeric_limits<Exponent>::min();
+  bool nonzero_term_seen = false;
   for_each_filed_term(store, worded, [&](int row, int) {
     const Exponent* term = term_row(store, row);
     if (coefficient_in(store, term) == 0) return;
-    for (int i = 0; i < count; ++i) {
-      const int k = net.impedance_list[i];
-      if (k < 0 || k >= store.name_slots) continue;
-      if (term[k] > net.ohm_unit_factors[k]) net.ohm_unit_factors[k] = term[k];
-    }
+    raise_to(highest, term, slots);
+    nonzero_term_seen = true;
   });
+  if (!nonzero_term_seen) return;
+  for (int i = 0; i < count; ++i) {
+    const int k = net.impedance_list[i];
+    if (k < 0 || k >= slots) continue;
+    if (highest[k] > net.ohm_unit_factors[k]) net.ohm_unit_factors[k] = highest[k];
+  }
 }
 
 int correctunits(const NetworkTables& net, TermStore& store, FILE* out, bool worded) {

@@ -9,17 +9,41 @@ namespace kavrel {
 
 // Rows taken in column order lie scattered over a large store: asking for
 // the row a few positions ahead hides most of the wait for memory.
-constexpr int kPrefetchDistance = 48;
-inline void prefetch_row(const TermStore& store, int row) {
+// Forced inline: a function doing nothing but prefetch looks free of effects
+// to the optimizer, which then drops its calls altogether.
+constexpr int kPrefetchDistance = 16;
+[[gnu::always_inline]] inline void prefetch_row(const TermStore& store, int row) {
   const Exponent* start = term_row(store, row);
   __builtin_prefetch(start);
   __builtin_prefetch(start + store.row_units() - 1);
 }
 // The row at `position + kPrefetchDistance` of column `power`, if any.
-inline void prefetch_ahead(const TermStore& store, int position, int power) {
+[[gnu::always_inline]] inline void prefetch_ahead(const TermStore& store, int position,
+                                                  int power) {
   if (position + kPrefetchDistance < store.bucket_count[power]) {
     prefetch_row(store, poly_entry(store, position + kPrefetchDistance, power));
   }
+}
+
+// Exponent-wise minimum and maximum of many names at once: the loops run in
+// blocks of 16 the compiler turns into vector operations.
+inline void lower_to(Exponent* __restrict lowest, const Exponent* __restrict term, int count) {
+  int k = 0;
+  for (; k + 16 <= count; k += 16) {
+    for (int j = 0; j < 16; ++j) {
+      lowest[k + j] = lowest[k + j] < term[k + j] ? lowest[k + j] : term[k + j];
+    }
+  }
+  for (; k < count; ++k) lowest[k] = lowest[k] < term[k] ? lowest[k] : term[k];
+}
+inline void raise_to(Exponent* __restrict highest, const Exponent* __restrict term, int count) {
+  int k = 0;
+  for (; k + 16 <= count; k += 16) {
+    for (int j = 0; j < 16; ++j) {
+      highest[k + j] = highest[k + j] > term[k + j] ? highest[k + j] : term[k + j];
+    }
+  }
+  for (; k < count; ++k) highest[k] = highest[k] > term[k] ? highest[k] : term[k];
 }
 
 // For each termlist row, the power whose column references it (-1 for none).
