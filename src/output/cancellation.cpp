@@ -111,13 +111,7 @@ struct MergeScratch {
   std::vector<uint64_t> keys;
 };
 
-// Sort keys of one bucket's terms, packed into `words` 64-bit words each: for
-// each symbolic name whose exponent is not the same in every term, (largest
-// exponent - exponent) in just as many bits as that name's range needs, the
-// first such name in the most significant bits. Comparing the words of two
-// keys as unsigned integers, first word first, orders the terms as their
-// exponents do at the first symbolic name where they differ, the larger
-// exponent first; equal keys are equal symbol products.
+// The size of a bucket's sort keys: 64-bit words per key, bits in use.
 struct SortKeys {
   int words = 0;
   int bits = 0;
@@ -154,6 +148,13 @@ struct ExponentRanges {
   }
 };
 
+// Sort keys of one bucket's terms, packed into `words` 64-bit words each: for
+// each symbolic name whose exponent is not the same in every term, (largest
+// exponent - exponent) in just as many bits as that name's range needs, the
+// first such name in the most significant bits. Comparing the words of two
+// keys as unsigned integers, first word first, orders the terms as their
+// exponents do at the first symbolic name where they differ, the larger
+// exponent first; equal keys are equal symbol products.
 SortKeys build_sort_keys(const SymbolicNames& symbolic, const TermStore& store,
                          const ExponentRanges& ranges, int power, MergeScratch& scratch) {
   const std::size_t count = scratch.rows.size();
@@ -168,8 +169,8 @@ SortKeys build_sort_keys(const SymbolicNames& symbolic, const TermStore& store,
     const int64_t range = static_cast<int64_t>(highest[k]) - lowest[k];
     if (range == 0) continue;
     varying[varying_count] = k;
-    width[varying_count++] = bits_for(static_cast<uint32_t>(range));
-    shape.bits += bits_for(static_cast<uint32_t>(range));
+    width[varying_count] = bits_for(static_cast<uint32_t>(range));
+    shape.bits += width[varying_count++];
   }
   shape.words = (shape.bits + 63) / 64;
   scratch.keys.resize(count * static_cast<std::size_t>(shape.words));

@@ -140,7 +140,8 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
   int original_count[kPowerBuckets];
   for (int p = 0; p < kPowerBuckets; ++p) original_count[p] = store.bucket_count[p];
   Exponent previous[kNameSlots];
-  const std::size_t row_exponent_bytes = static_cast<std::size_t>(store.name_slots) * sizeof(Exponent);
+  const std::size_t row_exponent_bytes =
+      static_cast<std::size_t>(store.name_slots) * sizeof(Exponent);
   int corrected_names[kNameSlots];
   int corrected_count = 0;
   int reactive_names[kNameSlots];
@@ -156,7 +157,7 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
     int kept = 0;
     bool distinct_so_far = true;
     for (int j = 0; j < count; ++j) {
-      // Terms filed later in the bucket are read before anything is written there.
+      // Positions ahead are read before anything is written there.
       prefetch_ahead(store, j, p);
       const int row = poly_entry(store, j, p);
       Exponent* t = term_row(store, row);
