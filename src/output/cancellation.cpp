@@ -419,7 +419,9 @@ void makecancellationlist(CancellationState& state, const TermStore& store, bool
     state.min_exponent[k] = std::min<int32_t>(state.min_exponent[k], lowest[k]);
   }
   // The names beyond the rows have exponent 0 in each of those terms.
-  for (int k = slots; k < kNameSlots; ++k) state.min_exponent[k] = std::min(state.min_exponent[k], 0);
+  for (int k = slots; k < kNameSlots; ++k) {
+    state.min_exponent[k] = std::min(state.min_exponent[k], 0);
+  }
 }
 
 int evaluateliterals(CancellationState& state, const NetworkTables& net, TermStore& store,
