@@ -78,7 +78,7 @@ class TextBuffer {
   }
 
  private:
-  static constexpr int kBytes = 1 << 16;
+  static constexpr int kBytes = 1 << 14;
   static_assert(kBytes >= 2 * kLineBytes, "a line always fits");
   FILE* out_;
   int length_ = 0;
