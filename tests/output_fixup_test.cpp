@@ -283,6 +283,22 @@ TEST(Fixup, MergingSearchOnlyFindsWhatBisectionReaches) {
             "\n Denominator:\n\n + s^0  (\n         1 G1   \n        )\n\n End:\n\n");
 }
 
+// Two equal terms side by side in a bucket (a store out of order) are merged
+// by unit correction, so the common divisor sees their sum: 2 and 2 divide
+// out to 1 and 1. Kept apart until the literal evaluation, they would print
+// 1 + 1 = 2 over 2.
+TEST(Fixup, EqualTermsSideBySideMergeBeforeTheCommonDivisor) {
+  auto net = make_network();
+  const int g1 = add_name(*net, "G1");
+  const int g2 = add_name(*net, "G2");
+  Stores stores;
+  stores.set(1, {{0, 1, {{g1, 1}}}, {0, 1, {{g1, 1}}}});
+  stores.set(2, {{0, 2, {{g2, 1}}}});
+  EXPECT_EQ(print_function(*net, stores, 1, 1, 2),
+            "\n Numerator:\n\n + s^0  (\n         1 G1   \n        )\n"
+            "\n Denominator:\n\n + s^0  (\n         1 G2   \n        )\n\n End:\n\n");
+}
+
 // Poly has 8 rows. Bucket 0 holds G1 and six terms of power 3 that leave it,
 // so it counts 1 when buckets 1 and 2 send it ten terms of power 0: 7 + 1
 // reaches 8 rows at the seventh, and poly grows once, to 16 rows. (Had the

@@ -89,9 +89,9 @@ void copy_rows(TermStore& destination, const TermStore& source, int rows) {
 // throw when the heap is exhausted. The function is then abandoned as when a
 // power table cannot grow, and the run goes on with the next one.
 int fixup_within_memory(NetworkTables& net, CancellationState& state, TermStore& numerator_terms,
-                        TermStore& denominator_terms, FILE* out) {
+                        TermStore& denominator_terms, FILE* out, bool worded) {
   try {
-    return fixup(net, state, numerator_terms, denominator_terms, out);
+    return fixup(net, state, numerator_terms, denominator_terms, out, worded);
   } catch (const std::bad_alloc&) {
     return 1;
   }
@@ -198,7 +198,8 @@ int print_tree_buf(NetworkTables& net, TopofunStores& stores, FILE* out, int sig
   trace(net, out, "combineinit called\n");
   combineinit(state);
   trace(net, out, "fixup called\n");
-  if (fixup_within_memory(net, state, numerator_terms, denominator_terms, out) != 0) {
+  const bool worded = stores.stats != nullptr && stores.stats->exact_output_only;
+  if (fixup_within_memory(net, state, numerator_terms, denominator_terms, out, worded) != 0) {
     std::fprintf(out, "insufficient memory to complete processing\n");
     std::fprintf(out, "\n Numerator:\n");
     std::fprintf(out, "\n Denominator:\n");
@@ -209,9 +210,9 @@ int print_tree_buf(NetworkTables& net, TopofunStores& stores, FILE* out, int sig
 
   const bool rational = (bits & kBitRational) != 0;
   std::fprintf(out, rational ? "\n Function =\n  ((\n" : "\n Numerator:\n");
-  print_polynomial(net, state, numerator_terms, out);
+  print_polynomial(net, state, numerator_terms, out, worded);
   std::fprintf(out, rational ? "\n )/(\n" : "\n Denominator:\n");
-  print_polynomial(net, state, denominator_terms, out);
+  print_polynomial(net, state, denominator_terms, out, worded);
   if (rational) std::fprintf(out, "\n ))\n\n");
 
   release_copies(numerator_terms, denominator_terms);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -67,7 +68,9 @@ void evaluate_term(const CancellationState& state, const NetworkTables& net,
                    const ChangedNames& changed, Exponent* term, int32_t coefficient,
                    double& value) {
   const int64_t signed_coefficient = static_cast<int64_t>(coefficient) * state.common_sign;
-  value = static_cast<double>(signed_coefficient / state.common_gcd);
+  // The usual divisor 1 spares a division per term.
+  value = static_cast<double>(state.common_gcd == 1 ? signed_coefficient
+                                                    : signed_coefficient / state.common_gcd);
   for (int i = 0; i < changed.count; ++i) {
     const int k = changed.names[i];
     const int64_t minimum = state.min_exponent[k];
@@ -104,58 +107,149 @@ SymbolicNames symbolic_names(const NetworkTables& net, const TermStore& store) {
 struct MergeScratch {
   std::vector<int> rows;
   std::vector<int> order;
-  std::vector<unsigned char> keys;
+  std::vector<int> spare_order;
+  std::vector<uint64_t> keys;
 };
 
-// Sort keys of one bucket's terms: for each symbolic name whose exponent is
-// not the same in every term, (largest exponent - exponent) in `width`
-// big-endian bytes. Comparing two keys bytewise then orders the terms as
-// their exponents do at the first symbolic name where they differ, the
-// larger exponent first; equal keys are equal symbol products.
-std::size_t build_sort_keys(const SymbolicNames& symbolic, const TermStore& store,
-                            MergeScratch& scratch) {
+// The size of a bucket's sort keys: 64-bit words per key, bits in use.
+struct SortKeys {
+  int words = 0;
+  int bits = 0;
+};
+
+int bits_for(uint32_t range) {
+  int bits = 0;
+  while (range != 0) {
+    ++bits;
+    range >>= 1;
+  }
+  return bits;
+}
+
+// The lowest and highest exponent of each name index over the terms of each
+// power bucket, at the exponents' own width.
+struct ExponentRanges {
+  int slots = 0;
+  std::vector<Exponent> lowest;
+  std::vector<Exponent> highest;
+
+  explicit ExponentRanges(int name_slots)
+      : slots(name_slots),
+        lowest(static_cast<std::size_t>(kPowerBuckets) * name_slots,
+               std::numeric_limits<Exponent>::max()),
+        highest(static_cast<std::size_t>(kPowerBuckets) * name_slots,
+                std::numeric_limits<Exponent>::min()) {}
+
+  void widen(int power, const Exponent* term) {
+    Exponent* low = lowest.data() + static_cast<std::size_t>(power) * slots;
+    Exponent* high = highest.data() + static_cast<std::size_t>(power) * slots;
+    lower_to(low, term, slots);
+    raise_to(high, term, slots);
+  }
+};
+
+// Sort keys of one bucket's terms, packed into `words` 64-bit words each: for
+// each symbolic name whose exponent is not the same in every term, (largest
+// exponent - exponent) in just as many bits as that name's range needs, the
+// first such name in the most significant bits. Comparing the words of two
+// keys as unsigned integers, first word first, orders the terms as their
+// exponents do at the first symbolic name where they differ, the larger
+// exponent first; equal keys are equal symbol products.
+SortKeys build_sort_keys(const SymbolicNames& symbolic, const TermStore& store,
+                         const ExponentRanges& ranges, int power, MergeScratch& scratch) {
   const std::size_t count = scratch.rows.size();
-  // Over all name indices, so that the loop runs over whole rows.
-  const int slots = store.name_slots;
-  int32_t lowest[kNameSlots];
-  int32_t highest[kNameSlots];
-  for (int k = 0; k < slots; ++k) {
-    lowest[k] = INT32_MAX;
-    highest[k] = INT32_MIN;
-  }
-  for (const int row : scratch.rows) {
-    const Exponent* term = term_row(store, row);
-    for (int k = 0; k < slots; ++k) {
-      lowest[k] = std::min<int32_t>(lowest[k], term[k]);
-      highest[k] = std::max<int32_t>(highest[k], term[k]);
-    }
-  }
+  const Exponent* lowest = ranges.lowest.data() + static_cast<std::size_t>(power) * ranges.slots;
+  const Exponent* highest = ranges.highest.data() + static_cast<std::size_t>(power) * ranges.slots;
   int varying[kNameSlots];
+  int width[kNameSlots];
   int varying_count = 0;
-  int64_t widest_range = 0;
+  SortKeys shape;
   for (int i = 0; i < symbolic.count; ++i) {
     const int k = symbolic.names[i];
     const int64_t range = static_cast<int64_t>(highest[k]) - lowest[k];
     if (range == 0) continue;
-    varying[varying_count++] = k;
-    if (range > widest_range) widest_range = range;
+    varying[varying_count] = k;
+    width[varying_count] = bits_for(static_cast<uint32_t>(range));
+    shape.bits += width[varying_count++];
   }
-  const int width = widest_range <= 0xff ? 1 : widest_range <= 0xffff ? 2 : 4;
-  const std::size_t key_size = static_cast<std::size_t>(varying_count) * width;
-  // One spare byte keeps the block non-empty when no exponent varies.
-  scratch.keys.resize(count * key_size + 1);
-  unsigned char* key = scratch.keys.data();
-  for (const int row : scratch.rows) {
-    const Exponent* term = term_row(store, row);
+  shape.words = (shape.bits + 63) / 64;
+  scratch.keys.resize(count * static_cast<std::size_t>(shape.words));
+  uint64_t* key = scratch.keys.data();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i + kPrefetchDistance < count) prefetch_row(store, scratch.rows[i + kPrefetchDistance]);
+    const Exponent* term = term_row(store, scratch.rows[i]);
+    int word = 0;
+    int free_bits = 64;
+    uint64_t filling = 0;
     for (int v = 0; v < varying_count; ++v) {
       const int k = varying[v];
-      const auto distance = static_cast<uint32_t>(static_cast<int64_t>(highest[k]) - term[k]);
-      for (int byte = width - 1; byte >= 0; --byte) {
-        *key++ = static_cast<unsigned char>(distance >> (8 * byte));
+      const auto distance = static_cast<uint64_t>(static_cast<int64_t>(highest[k]) - term[k]);
+      const int field = width[v];
+      if (field <= free_bits) {
+        free_bits -= field;
+        filling |= distance << free_bits;
+      } else {
+        // The field straddles two words: its high bits end this one.
+        const int low_bits = field - free_bits;
+        key[word++] = filling | distance >> low_bits;
+        free_bits = 64 - low_bits;
+        filling = distance << free_bits;
+      }
+      if (free_bits == 0 && v + 1 < varying_count) {
+        key[word++] = filling;
+        filling = 0;
+        free_bits = 64;
       }
     }
+    if (shape.words > 0) key[word] = filling;
+    key += shape.words;
   }
-  return key_size;
+  return shape;
+}
+
+bool key_less(const uint64_t* a, const uint64_t* b, int words) {
+  for (int w = 0; w < words; ++w) {
+    if (a[w] != b[w]) return a[w] < b[w];
+  }
+  return false;
+}
+
+bool key_equal(const uint64_t* a, const uint64_t* b, int words) {
+  for (int w = 0; w < words; ++w) {
+    if (a[w] != b[w]) return false;
+  }
+  return true;
+}
+
+// Stable: a least-significant-digit radix sort of one-word keys, a merge sort
+// of longer ones.
+void sort_positions(const SortKeys& shape, MergeScratch& scratch) {
+  std::vector<int>& order = scratch.order;
+  const uint64_t* keys = scratch.keys.data();
+  const int words = shape.words;
+  if (words == 0) return;
+  if (words > 1) {
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+      return key_less(keys + static_cast<std::size_t>(a) * words,
+                      keys + static_cast<std::size_t>(b) * words, words);
+    });
+    return;
+  }
+  constexpr int kDigitBits = 11;
+  constexpr std::size_t kDigits = std::size_t{1} << kDigitBits;
+  std::vector<int>& spare = scratch.spare_order;
+  spare.resize(order.size());
+  // The key's fields fill it from the top.
+  const int lowest_bit = 64 - shape.bits;
+  for (int shift = lowest_bit; shift < 64; shift += kDigitBits) {
+    std::size_t start[kDigits + 1] = {};
+    for (const int position : order) ++start[((keys[position] >> shift) & (kDigits - 1)) + 1];
+    for (std::size_t d = 1; d <= kDigits; ++d) start[d] += start[d - 1];
+    for (const int position : order) {
+      spare[start[(keys[position] >> shift) & (kDigits - 1)]++] = position;
+    }
+    order.swap(spare);
+  }
 }
 
 // >0 when a's symbol product comes first (the larger exponent at the first
@@ -176,6 +270,7 @@ bool put_in_order_without_sorting(const SymbolicNames& symbolic, TermStore& stor
   int ascending = 0;
   int descending = 0;
   for (int position = 1; position < count; ++position) {
+    prefetch_ahead(store, position, power);
     const Exponent* previous = term_row(store, poly_entry(store, position - 1, power));
     const int order =
         compare_products(symbolic, previous, term_row(store, poly_entry(store, position, power)));
@@ -201,8 +296,8 @@ bool put_in_order_without_sorting(const SymbolicNames& symbolic, TermStore& stor
 // symbol product in which every run of equal products collapses into its
 // first term, whose value takes the others' values one by one in bucket
 // order.
-void merge_bucket(const SymbolicNames& symbolic, TermStore& store, int power,
-                  MergeScratch& scratch) {
+void merge_bucket(const SymbolicNames& symbolic, TermStore& store, const ExponentRanges& ranges,
+                  int power, MergeScratch& scratch) {
   if (put_in_order_without_sorting(symbolic, store, power)) return;
   const int count = store.bucket_count[power];
   scratch.rows.resize(static_cast<std::size_t>(count));
@@ -211,17 +306,17 @@ void merge_bucket(const SymbolicNames& symbolic, TermStore& store, int power,
     scratch.rows[static_cast<std::size_t>(position)] = poly_entry(store, position, power);
     scratch.order[static_cast<std::size_t>(position)] = position;
   }
-  const std::size_t key_size = build_sort_keys(symbolic, store, scratch);
-  const unsigned char* keys = scratch.keys.data();
-  auto key_of = [&](int position) { return keys + static_cast<std::size_t>(position) * key_size; };
-  std::stable_sort(scratch.order.begin(), scratch.order.end(), [&](int a, int b) {
-    return std::memcmp(key_of(a), key_of(b), key_size) < 0;
-  });
+  const SortKeys shape = build_sort_keys(symbolic, store, ranges, power, scratch);
+  sort_positions(shape, scratch);
+  const uint64_t* keys = scratch.keys.data();
+  auto key_of = [&](int position) {
+    return keys + static_cast<std::size_t>(position) * shape.words;
+  };
   int merged = 0;
   int first_position = 0;
   for (const int position : scratch.order) {
     const int row = scratch.rows[static_cast<std::size_t>(position)];
-    if (merged > 0 && std::memcmp(key_of(first_position), key_of(position), key_size) == 0) {
+    if (merged > 0 && key_equal(key_of(first_position), key_of(position), shape.words)) {
       store.termvalue[poly_entry(store, merged - 1, power)] += store.termvalue[row];
       continue;
     }
@@ -231,12 +326,51 @@ void merge_bucket(const SymbolicNames& symbolic, TermStore& store, int power,
   store.bucket_count[power] = merged;
 }
 
-// Lowers the common factors to what a term with a nonzero coefficient has.
-void take_common_factors(CancellationState& state, const Exponent* term, int32_t coefficient,
-                         int name_slots) {
-  for (int k = 0; k < name_slots; ++k) {
-    if (term[k] < state.min_exponent[k]) state.min_exponent[k] = term[k];
+// The merge by binary insertion, one term after the other: each either joins
+// the value of the equal term that the search ends on or is inserted where
+// the search points.
+void merge_bucket_by_insertion(const SymbolicNames& symbolic, TermStore& store, int power,
+                               std::vector<int>& sorted) {
+  const int count = store.bucket_count[power];
+  sorted.assign(1, poly_entry(store, 0, power));
+  for (int position = 1; position < count; ++position) {
+    const int t = poly_entry(store, position, power);
+    const int n = static_cast<int>(sorted.size());
+    int low = 0;
+    int high = n - 1;
+    int probe = (n - 1) / 2;
+    int result = 0;
+    int compared = -1;
+    while (low <= high && result >= 0) {
+      compared = sorted[static_cast<std::size_t>(probe)];
+      const int order =
+          compare_products(symbolic, term_row(store, compared), term_row(store, t));
+      if (order > 0) {
+        low = probe + 1;
+        result = probe + 1;
+      } else if (order < 0) {
+        high = probe - 1;
+        result = probe;
+      } else {
+        result = -1;
+      }
+      probe = (low + high) / 2;
+    }
+    if (result < 0) {
+      store.termvalue[compared] += store.termvalue[t];
+    } else {
+      sorted.insert(sorted.begin() + result, t);
+    }
   }
+  for (std::size_t position = 0; position < sorted.size(); ++position) {
+    poly_entry(store, static_cast<int>(position), power) = sorted[position];
+  }
+  store.bucket_count[power] = static_cast<int>(sorted.size());
+}
+
+// Lowers the common factors to what a term with a nonzero coefficient has.
+// Lowers the common sign and divisor to what a nonzero coefficient allows.
+void take_common_coefficient(CancellationState& state, int32_t coefficient) {
   if (coefficient > 0) state.common_sign = 1;
   const int32_t magnitude = coefficient < 0 ? -coefficient : coefficient;
   if (state.common_gcd > 0 && state.common_gcd != magnitude) {
@@ -263,75 +397,76 @@ void combineinit(CancellationState& state) {
   state.min_power = kNoCommonFactor;
 }
 
-void makecancellationlist(CancellationState& state, const TermStore& store) {
+void makecancellationlist(CancellationState& state, const TermStore& store, bool worded) {
   const int slots = store.name_slots;
   bool nonzero_term_seen = false;
+  // The minima are kept at the exponents' own width, which lets the loop over
+  // a row run on many names at once.
+  Exponent lowest[kNameSlots];
+  for (Exponent& exponent : lowest) exponent = std::numeric_limits<Exponent>::max();
   // The common factors do not depend on the order of the terms.
-  const RowPowers powers(store);
-  if (powers.usable()) {
-    for (int row = 0; row < powers.rows(); ++row) {
-      const int power = powers.power_of(row);
-      const Exponent* term = term_row(store, row);
-      const int32_t coefficient = coefficient_in(store, term);
-      if (power < 0 || coefficient == 0) continue;
-      if (power < state.min_power) state.min_power = power;
-      take_common_factors(state, term, coefficient, slots);
-      nonzero_term_seen = true;
-    }
-  } else {
-    for (int p = 0; p < kPowerBuckets; ++p) {
-      if (!bucket_has_nonzero_term(store, p)) continue;
-      if (p < state.min_power) state.min_power = p;
-      for (int position = 0; position < store.bucket_count[p]; ++position) {
-        const Exponent* term = term_row(store, poly_entry(store, position, p));
-        const int32_t coefficient = coefficient_in(store, term);
-        if (coefficient == 0) continue;
-        take_common_factors(state, term, coefficient, slots);
-        nonzero_term_seen = true;
-      }
-    }
+  for_each_filed_term(store, worded, [&](int row, int power) {
+    const Exponent* term = term_row(store, row);
+    const int32_t coefficient = coefficient_in(store, term);
+    if (coefficient == 0) return;
+    if (power < state.min_power) state.min_power = power;
+    lower_to(lowest, term, slots);
+    take_common_coefficient(state, coefficient);
+    nonzero_term_seen = true;
+  });
+  if (!nonzero_term_seen) return;
+  for (int k = 0; k < slots; ++k) {
+    state.min_exponent[k] = std::min<int32_t>(state.min_exponent[k], lowest[k]);
   }
   // The names beyond the rows have exponent 0 in each of those terms.
-  if (nonzero_term_seen) {
-    for (int k = slots; k < kNameSlots; ++k) {
-      state.min_exponent[k] = std::min(state.min_exponent[k], 0);
-    }
+  for (int k = slots; k < kNameSlots; ++k) {
+    state.min_exponent[k] = std::min(state.min_exponent[k], 0);
   }
 }
 
 int evaluateliterals(CancellationState& state, const NetworkTables& net, TermStore& store,
-                     FILE* out) {
+                     FILE* out, bool worded) {
   if (state.common_gcd == 0) state.common_gcd = 1;
   if (net.test_bitmap & kBitCommonFactors) print_common_factors(state, net, out);
 
   const ChangedNames changed = changed_names(state, net, store);
   bool evaluated[kPowerBuckets];
   for (int p = 0; p < kPowerBuckets; ++p) evaluated[p] = bucket_has_nonzero_term(store, p);
-  // Each term is evaluated on its own, so memory order serves as well.
-  const RowPowers powers(store);
-  if (powers.usable()) {
-    for (int row = 0; row < powers.rows(); ++row) {
-      const int power = powers.power_of(row);
-      if (power < 0 || !evaluated[power]) continue;
-      evaluate_term(state, net, changed, term_row(store, row), term_coefficient(store, row),
-                    store.termvalue[row]);
-    }
-  } else {
-    for (int p = 0; p < kPowerBuckets; ++p) {
-      if (!evaluated[p]) continue;
-      for (int position = 0; position < store.bucket_count[p]; ++position) {
-        const int row = poly_entry(store, position, p);
-        evaluate_term(state, net, changed, term_row(store, row), term_coefficient(store, row),
-                      store.termvalue[row]);
-      }
-    }
-  }
-
   const SymbolicNames symbolic = symbolic_names(net, store);
   try {
+    if (worded) {
+      for_each_filed_term(store, true, [&](int row, int power) {
+        if (evaluated[power]) {
+          evaluate_term(state, net, changed, term_row(store, row), term_coefficient(store, row),
+                        store.termvalue[row]);
+        }
+      });
+      std::vector<int> sorted;
+      for (int p = 0; p < kPowerBuckets; ++p) {
+        if (store.bucket_count[p] > 1) merge_bucket_by_insertion(symbolic, store, p, sorted);
+      }
+      return 0;
+    }
+    // Each term is evaluated on its own, so memory order serves as well; the
+    // exponent ranges that the sort keys need are taken in the same pass.
+    ExponentRanges ranges(store.name_slots);
+    const bool once_each = for_each_filed_term(store, false, [&](int row, int power) {
+      Exponent* term = term_row(store, row);
+      if (evaluated[power]) {
+        evaluate_term(state, net, changed, term, coefficient_in(store, term),
+                      store.termvalue[row]);
+      }
+      ranges.widen(power, term);
+    });
+    if (!once_each) {
+      // A row filed twice was evaluated twice: its final exponents count.
+      ranges = ExponentRanges(store.name_slots);
+      for_each_filed_term(store, true,
+                          [&](int row, int power) { ranges.widen(power, term_row(store, row)); });
+    }
     MergeScratch scratch;
     for (int p = 0; p < kPowerBuckets; ++p) {
-      if (store.bucket_count[p] > 1) merge_bucket(symbolic, store, p, scratch);
+      if (store.bucket_count[p] > 1) merge_bucket(symbolic, store, ranges, p, scratch);
     }
   } catch (const std::bad_alloc&) {
     return 1;

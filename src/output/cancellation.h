@@ -28,13 +28,16 @@ void combineinit(CancellationState& state);
 
 // Coefficients must lie within -2147483647..2147483647 (correctunits
 // guarantees it), so that their absolute values fit.
-void makecancellationlist(CancellationState& state, const TermStore& store);
+// `worded` (for tests) visits the terms in column order instead of memory
+// order.
+void makecancellationlist(CancellationState& state, const TermStore& store, bool worded = false);
 
 // Divides the common factors out, writes termvalue (numeric values
 // multiplied in) and merges each bucket's equal symbol products, leaving the
 // bucket in descending exponent order. 1 when the working memory for the
-// merge could not be obtained.
+// merge could not be obtained. `worded` (for tests) takes the terms in column
+// order and merges by binary insertion, without sort keys.
 int evaluateliterals(CancellationState& state, const NetworkTables& net, TermStore& store,
-                     FILE* out);
+                     FILE* out, bool worded = false);
 
 }  // namespace kavrel

@@ -1,6 +1,8 @@
 #include "output/fixup.h"
 
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <new>
 #include <unordered_set>
 #include <vector>
@@ -118,11 +120,28 @@ int refile_term(const NetworkTables& net, TermStore& store, CorrectedTermIndex& 
   return 0;
 }
 
+// >0 when u's exponent vector is the larger, <0 when t's, 0 when equal.
+int compare_exponents(const Exponent* u, const Exponent* t, int length) {
+  for (int k = 0; k < length; ++k) {
+    if (u[k] != t[k]) return u[k] > t[k] ? 1 : -1;
+  }
+  return 0;
+}
+
 // Pass 1. Nothing is ever added to the bucket being worked on (a term that
 // moves goes to another power), so the bucket is filtered in place: the terms
 // that stay are packed to the front in their order.
+// `distinct` (when not null) receives for each bucket what
+// distinct_and_uncorrected would have said of it before the pass: its
+// original terms are compared as they are met, before they are rewritten, so
+// that the scattered rows are read once.
 int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTermIndex& index,
-                       FILE* out) {
+                       bool* distinct, FILE* out) {
+  int original_count[kPowerBuckets];
+  for (int p = 0; p < kPowerBuckets; ++p) original_count[p] = store.bucket_count[p];
+  Exponent previous[kNameSlots];
+  const std::size_t row_exponent_bytes =
+      static_cast<std::size_t>(store.name_slots) * sizeof(Exponent);
   int corrected_names[kNameSlots];
   int corrected_count = 0;
   int reactive_names[kNameSlots];
@@ -136,9 +155,20 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
   for (int p = 0; p < kPowerBuckets; ++p) {
     const int count = store.bucket_count[p];
     int kept = 0;
+    bool distinct_so_far = true;
     for (int j = 0; j < count; ++j) {
+      // Positions ahead are read before anything is written there.
+      prefetch_ahead(store, j, p);
       const int row = poly_entry(store, j, p);
       Exponent* t = term_row(store, row);
+      if (distinct != nullptr && distinct_so_far && j < original_count[p]) {
+        if (corrected_flag_in(store, t) == 1 ||
+            (j > 0 && compare_exponents(previous, t, store.name_slots) <= 0)) {
+          distinct_so_far = false;
+        } else {
+          std::memcpy(previous, t, row_exponent_bytes);
+        }
+      }
       const int32_t coefficient = coefficient_in(store, t);
       if (!coefficient_in_range(coefficient)) {
         std::fprintf(out, "coefficient out of range in unit correction\n");
@@ -169,14 +199,7 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
     }
     store.bucket_count[p] = kept;
     index.current[p] = false;
-  }
-  return 0;
-}
-
-// >0 when u's exponent vector is the larger, <0 when t's, 0 when equal.
-int compare_exponents(const Exponent* u, const Exponent* t, int length) {
-  for (int k = 0; k < length; ++k) {
-    if (u[k] != t[k]) return u[k] > t[k] ? 1 : -1;
+    if (distinct != nullptr) distinct[p] = distinct_so_far;
   }
   return 0;
 }
@@ -187,11 +210,13 @@ int compare_exponents(const Exponent* u, const Exponent* t, int length) {
 // one-to-one rewriting F - e.
 bool distinct_and_uncorrected(const TermStore& store, int power) {
   for (int position = 0; position < store.bucket_count[power]; ++position) {
+    prefetch_ahead(store, position, power);
     if (term_corrected_flag(store, poly_entry(store, position, power)) == 1) {
       return false;
     }
   }
   for (int position = 1; position < store.bucket_count[power]; ++position) {
+    prefetch_ahead(store, position, power);
     if (compare_exponents(term_row(store, poly_entry(store, position - 1, power)),
                           term_row(store, poly_entry(store, position, power)),
                           store.name_slots) <= 0) {
@@ -267,38 +292,44 @@ void trace(const NetworkTables& net, FILE* out, const char* line) {
 
 }  // namespace
 
-void eval_branchtag(NetworkTables& net, const TermStore& store) {
+void eval_branchtag(NetworkTables& net, const TermStore& store, bool worded) {
   int count = net.impedance_count;
   if (count > kNameSlots) count = kNameSlots;
-  auto raise_factors = [&](const Exponent* term) {
+  // The largest exponents do not depend on the order of the terms. They are
+  // taken over every name at the exponents' own width, which lets the loop
+  // over a row run on many names at once, and only the impedance names' are
+  // kept.
+  const int slots = store.name_slots;
+  Exponent highest[kNameSlots];
+  for (Exponent& exponent : highest) exponent = std::numeric_limits<Exponent>::min();
+  bool nonzero_term_seen = false;
+  for_each_filed_term(store, worded, [&](int row, int) {
+    const Exponent* term = term_row(store, row);
     if (coefficient_in(store, term) == 0) return;
-    for (int i = 0; i < count; ++i) {
-      const int k = net.impedance_list[i];
-      if (k < 0 || k >= store.name_slots) continue;
-      if (term[k] > net.ohm_unit_factors[k]) net.ohm_unit_factors[k] = term[k];
-    }
-  };
-  const RowPowers powers(store);
-  if (powers.usable()) {
-    for (int row = 0; row < powers.rows(); ++row) {
-      if (powers.power_of(row) >= 0) raise_factors(term_row(store, row));
-    }
-    return;
-  }
-  for (int p = 0; p < kPowerBuckets; ++p) {
-    for (int position = 0; position < store.bucket_count[p]; ++position) {
-      raise_factors(term_row(store, poly_entry(store, position, p)));
-    }
+    raise_to(highest, term, slots);
+    nonzero_term_seen = true;
+  });
+  if (!nonzero_term_seen) return;
+  for (int i = 0; i < count; ++i) {
+    const int k = net.impedance_list[i];
+    if (k < 0 || k >= slots) continue;
+    if (highest[k] > net.ohm_unit_factors[k]) net.ohm_unit_factors[k] = highest[k];
   }
 }
 
-int correctunits(const NetworkTables& net, TermStore& store, FILE* out) {
+int correctunits(const NetworkTables& net, TermStore& store, FILE* out, bool worded) {
   bool distinct_at_start[kPowerBuckets];
-  for (int p = 0; p < kPowerBuckets; ++p) distinct_at_start[p] = distinct_and_uncorrected(store, p);
+  if (worded) {
+    for (int p = 0; p < kPowerBuckets; ++p) {
+      distinct_at_start[p] = distinct_and_uncorrected(store, p);
+    }
+  }
   bool may_hold_equal_terms[kPowerBuckets];
   try {
     CorrectedTermIndex index(store);
-    if (correct_and_refile(net, store, index, out) != 0) return 1;
+    if (correct_and_refile(net, store, index, worded ? nullptr : distinct_at_start, out) != 0) {
+      return 1;
+    }
     for (int p = 0; p < kPowerBuckets; ++p) {
       may_hold_equal_terms[p] = !distinct_at_start[p] || index.received_terms[p];
     }
@@ -311,27 +342,27 @@ int correctunits(const NetworkTables& net, TermStore& store, FILE* out) {
 }
 
 int fixup(NetworkTables& net, CancellationState& state, TermStore& numerator_terms,
-          TermStore& denominator_terms, FILE* out) {
+          TermStore& denominator_terms, FILE* out, bool worded) {
   trace(net, out, "fixup entered, eval_branchtag for numerator called\n");
-  eval_branchtag(net, numerator_terms);
+  eval_branchtag(net, numerator_terms, worded);
   trace(net, out, "eval_branchtag for denominator called\n");
-  eval_branchtag(net, denominator_terms);
+  eval_branchtag(net, denominator_terms, worded);
   if (net.test_bitmap & kBitOhmFactors) list_and_drop_ohm_unit_factors(net, out);
 
   trace(net, out, "correctunits for numerator called\n");
-  if (correctunits(net, numerator_terms, out) != 0) return 1;
+  if (correctunits(net, numerator_terms, out, worded) != 0) return 1;
   trace(net, out, "correctunits for denominator called\n");
-  if (correctunits(net, denominator_terms, out) != 0) return 1;
+  if (correctunits(net, denominator_terms, out, worded) != 0) return 1;
 
   trace(net, out, "makecancellationlist for numerator called\n");
-  makecancellationlist(state, numerator_terms);
+  makecancellationlist(state, numerator_terms, worded);
   trace(net, out, "makecancellationlist for denominator called\n");
-  makecancellationlist(state, denominator_terms);
+  makecancellationlist(state, denominator_terms, worded);
 
   trace(net, out, "evaluateliterals for numerator called\n");
-  if (evaluateliterals(state, net, numerator_terms, out) != 0) return 1;
+  if (evaluateliterals(state, net, numerator_terms, out, worded) != 0) return 1;
   trace(net, out, "evaluateliterals for denominator called\n");
-  return evaluateliterals(state, net, denominator_terms, out);
+  return evaluateliterals(state, net, denominator_terms, out, worded);
 }
 
 }  // namespace kavrel

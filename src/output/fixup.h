@@ -9,8 +9,9 @@
 namespace kavrel {
 
 // Raises the ohm-unit factor of every impedance-type symbol to its largest
-// exponent over the store's nonzero terms.
-void eval_branchtag(NetworkTables& net, const TermStore& store);
+// exponent over the store's nonzero terms. `worded` (for tests) visits the
+// terms in column order instead of memory order.
+void eval_branchtag(NetworkTables& net, const TermStore& store, bool worded = false);
 
 // Replaces each exponent e of an element with factor F by F - e, refiles every
 // term under its new power of s and merges equal terms. 1 (with a message)
@@ -18,11 +19,14 @@ void eval_branchtag(NetworkTables& net, const TermStore& store);
 // coefficient would leave -2147483647..2147483647, or a nonzero term's power
 // of s falls outside the 43 buckets; also 1, without a message of its own,
 // when its lookup index could not be allocated.
-int correctunits(const NetworkTables& net, TermStore& store, FILE* out);
+// `worded` (for tests) tells the buckets that cannot hold equal terms by a
+// pass of their own before the correction.
+int correctunits(const NetworkTables& net, TermStore& store, FILE* out, bool worded = false);
 
 // The whole preparation of a function's two working copies for printing; 1
-// when it could not be completed.
+// when it could not be completed. `worded` (for tests) turns off the
+// shortcuts that do not change the result.
 int fixup(NetworkTables& net, CancellationState& state, TermStore& numerator_terms,
-          TermStore& denominator_terms, FILE* out);
+          TermStore& denominator_terms, FILE* out, bool worded = false);
 
 }  // namespace kavrel

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "output/row_scan.h"
+
 namespace kavrel {
 
 namespace {
@@ -22,15 +24,19 @@ constexpr int kPreparedExponents = 100;
 // together by copying instead of formatting: " name" (preceded by " * " in
 // the rational form) for every name index, and the "^e" field of the smaller
 // exponents. The pieces join into exactly what " %.12s^%-2d" and " %.12s   "
-// print.
+// print. Each piece is copied with a fixed length, its own or longer, and
+// the line then advances by the piece's real length.
+constexpr int kNameCopyBytes = 16;
+constexpr int kExponentCopyBytes = 4;
 struct SymbolTexts {
-  char name[kNameSlots][20];
+  char name[kNameSlots][kNameCopyBytes + 8];
   int name_length[kNameSlots];
-  char exponent[kPreparedExponents][8];
+  char exponent[kPreparedExponents][kExponentCopyBytes + 4];
   int exponent_length[kPreparedExponents];
 };
 
 void prepare_symbol_texts(const NetworkTables& net, bool rational, SymbolTexts& texts) {
+  std::memset(&texts, 0, sizeof texts);
   for (int k = 0; k < kNameSlots; ++k) {
     texts.name_length[k] = std::snprintf(texts.name[k], sizeof texts.name[k], "%s %.12s",
                                          rational ? " * " : "", net.branch_name_list[k]);
@@ -43,33 +49,106 @@ void prepare_symbol_texts(const NetworkTables& net, bool rational, SymbolTexts& 
 }
 
 // Longest line: nine blanks, a sign, a "%g" number and for each of the 104
-// names " * ", a blank, 12 characters, "^" and 10 digits.
+// names " * ", a blank, 12 characters, "^" and 10 digits; it also bounds the
+// fixed-length copies, which overshoot a piece by less than that.
 constexpr int kLineBytes = 64 + kNameSlots * 28;
 
-void append(char* line, int& length, const char* text, int text_length) {
-  std::memcpy(line + length, text, static_cast<std::size_t>(text_length));
-  length += text_length;
-}
+// The polynomial's text is put together here and handed to the stream in
+// large writes.
+class TextBuffer {
+ public:
+  explicit TextBuffer(FILE* out) : out_(out) {}
+  ~TextBuffer() { flush(); }
+  TextBuffer(const TextBuffer&) = delete;
+  TextBuffer& operator=(const TextBuffer&) = delete;
 
-void print_term(const SymbolTexts& texts, const Exponent* term, int name_slots, double value,
-                bool rational, FILE* out) {
-  char line[kLineBytes];
-  int length = 0;
-  append(line, length, "         ", 9);
-  if (rational && value > 0) line[length++] = '+';
-  length += format_value(line + length, value);
-  for (int k = 0; k < name_slots; ++k) {
-    const int exponent = term[k];
-    if (exponent <= 0) continue;
-    append(line, length, texts.name[k], texts.name_length[k]);
-    if (exponent < kPreparedExponents) {
-      append(line, length, texts.exponent[exponent], texts.exponent_length[exponent]);
-    } else {
-      length += std::snprintf(line + length, 16, "^%-2d", exponent);
+  // Room for `bytes` more characters at the end.
+  char* room(int bytes) {
+    if (length_ + bytes > kBytes) flush();
+    return text_ + length_;
+  }
+  void advance(int bytes) { length_ += bytes; }
+  void put(const char* text, int bytes) {
+    std::memcpy(room(bytes), text, static_cast<std::size_t>(bytes));
+    advance(bytes);
+  }
+  void flush() {
+    if (length_ > 0) std::fwrite(text_, 1, static_cast<std::size_t>(length_), out_);
+    length_ = 0;
+  }
+
+ private:
+  static constexpr int kBytes = 1 << 14;
+  static_assert(kBytes >= 2 * kLineBytes, "a line always fits");
+  FILE* out_;
+  int length_ = 0;
+  char text_[kBytes];
+};
+
+// Writes one term line at `line`; returns its length.
+int put_term(const SymbolTexts& texts, const Exponent* term, int name_slots, double value,
+             bool rational, char* line) {
+  char* at = line;
+  std::memcpy(at, "         ", 9);
+  at += 9;
+  if (rational && value > 0) *at++ = '+';
+  at += format_value(at, value);
+  int k = 0;
+  while (k < name_slots) {
+    if (k + 8 <= name_slots) {
+      uint64_t eight;
+      std::memcpy(&eight, term + k, sizeof eight);
+      if (eight == 0) {
+        k += 8;
+        continue;
+      }
+    }
+    const int last = k + 8 <= name_slots ? k + 8 : name_slots;
+    for (; k < last; ++k) {
+      const int exponent = term[k];
+      if (exponent <= 0) continue;
+      std::memcpy(at, texts.name[k], kNameCopyBytes);
+      at += texts.name_length[k];
+      if (exponent < kPreparedExponents) {
+        std::memcpy(at, texts.exponent[exponent], kExponentCopyBytes);
+        at += texts.exponent_length[exponent];
+      } else {
+        at += std::snprintf(at, 16, "^%-2d", exponent);
+      }
     }
   }
-  line[length++] = '\n';
-  std::fwrite(line, 1, static_cast<std::size_t>(length), out);
+  *at++ = '\n';
+  return static_cast<int>(at - line);
+}
+
+// The polynomial printed piece by piece, straight through the stream.
+void print_polynomial_piecewise(const NetworkTables& net, const CancellationState& state,
+                                const TermStore& store, FILE* out) {
+  const bool rational = (net.test_bitmap & kBitRational) != 0;
+  bool printed_any = false;
+  for (int p = 0; p < kPowerBuckets; ++p) {
+    if (!bucket_prints_something(store, p)) continue;
+    printed_any = true;
+    std::fprintf(out, rational ? "\n + s^%-2d * (\n" : "\n + s^%-2d (\n", p - state.min_power);
+    for (int position = 0; position < store.bucket_count[p]; ++position) {
+      const int row = poly_entry(store, position, p);
+      const double value = store.termvalue[row];
+      if (value == 0.0) continue;
+      std::fprintf(out, "         ");
+      if (rational && value > 0) std::fprintf(out, "+");
+      std::fprintf(out, "%g", value);
+      const Exponent* term = term_row(store, row);
+      for (int l = 0; l < store.name_slots; ++l) {
+        if (term[l] <= 0) continue;
+        if (rational) std::fprintf(out, " * ");
+        print_symbol_power(out, net.branch_name_list[l], term[l]);
+      }
+      std::fprintf(out, "\n");
+    }
+    std::fprintf(out, "        )");
+  }
+  if (!printed_any) std::fprintf(out, "\n        0");
+  std::fprintf(out, "\n");
 }
 
 }  // namespace
@@ -97,26 +176,40 @@ int format_value(char* text, double value) {
 }
 
 void print_polynomial(const NetworkTables& net, const CancellationState& state,
-                      const TermStore& store, FILE* out) {
+                      const TermStore& store, FILE* out, bool worded) {
+  if (worded) {
+    print_polynomial_piecewise(net, state, store, out);
+    return;
+  }
   const bool rational = (net.test_bitmap & kBitRational) != 0;
   SymbolTexts texts;
   prepare_symbol_texts(net, rational, texts);
+  TextBuffer text(out);
   bool printed_any = false;
   for (int p = 0; p < kPowerBuckets; ++p) {
     if (!bucket_prints_something(store, p)) continue;
     printed_any = true;
-    const int shown_power = p - state.min_power;
-    std::fprintf(out, rational ? "\n + s^%-2d * (\n" : "\n + s^%-2d (\n", shown_power);
-    for (int position = 0; position < store.bucket_count[p]; ++position) {
+    char* header = text.room(kLineBytes);
+    text.advance(std::snprintf(header, kLineBytes,
+                               rational ? "\n + s^%-2d * (\n" : "\n + s^%-2d (\n",
+                               p - state.min_power));
+    const int count = store.bucket_count[p];
+    for (int position = 0; position < count; ++position) {
+      if (position + kPrefetchDistance < count) {
+        const int ahead = poly_entry(store, position + kPrefetchDistance, p);
+        prefetch_row(store, ahead);
+        __builtin_prefetch(&store.termvalue[ahead]);
+      }
       const int row = poly_entry(store, position, p);
       const double value = store.termvalue[row];
       if (value == 0.0) continue;
-      print_term(texts, term_row(store, row), store.name_slots, value, rational, out);
+      text.advance(put_term(texts, term_row(store, row), store.name_slots, value, rational,
+                            text.room(kLineBytes)));
     }
-    std::fprintf(out, "        )");
+    text.put("        )", 9);
   }
-  if (!printed_any) std::fprintf(out, "\n        0");
-  std::fprintf(out, "\n");
+  if (!printed_any) text.put("\n        0", 10);
+  text.put("\n", 1);
 }
 
 }  // namespace kavrel

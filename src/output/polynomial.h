@@ -16,7 +16,8 @@ namespace kavrel {
 constexpr int kValueTextBytes = 48;
 int format_value(char* text, double value);
 
+// `worded` (for tests) prints each piece through the stream on its own.
 void print_polynomial(const NetworkTables& net, const CancellationState& state,
-                      const TermStore& store, FILE* out);
+                      const TermStore& store, FILE* out, bool worded = false);
 
 }  // namespace kavrel

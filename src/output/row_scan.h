@@ -7,6 +7,45 @@
 
 namespace kavrel {
 
+// Rows taken in column order lie scattered over a large store: asking for
+// the row a few positions ahead hides most of the wait for memory.
+// Forced inline: a function doing nothing but prefetch looks free of effects
+// to the optimizer, which then drops its calls altogether.
+constexpr int kPrefetchDistance = 16;
+[[gnu::always_inline]] inline void prefetch_row(const TermStore& store, int row) {
+  const Exponent* start = term_row(store, row);
+  __builtin_prefetch(start);
+  __builtin_prefetch(start + store.row_units() - 1);
+}
+// The row at `position + kPrefetchDistance` of column `power`, if any.
+[[gnu::always_inline]] inline void prefetch_ahead(const TermStore& store, int position,
+                                                  int power) {
+  if (position + kPrefetchDistance < store.bucket_count[power]) {
+    prefetch_row(store, poly_entry(store, position + kPrefetchDistance, power));
+  }
+}
+
+// Exponent-wise minimum and maximum of many names at once: the loops run in
+// blocks of 16 the compiler turns into vector operations.
+inline void lower_to(Exponent* __restrict lowest, const Exponent* __restrict term, int count) {
+  int k = 0;
+  for (; k + 16 <= count; k += 16) {
+    for (int j = 0; j < 16; ++j) {
+      lowest[k + j] = lowest[k + j] < term[k + j] ? lowest[k + j] : term[k + j];
+    }
+  }
+  for (; k < count; ++k) lowest[k] = lowest[k] < term[k] ? lowest[k] : term[k];
+}
+inline void raise_to(Exponent* __restrict highest, const Exponent* __restrict term, int count) {
+  int k = 0;
+  for (; k + 16 <= count; k += 16) {
+    for (int j = 0; j < 16; ++j) {
+      highest[k + j] = highest[k + j] > term[k + j] ? highest[k + j] : term[k + j];
+    }
+  }
+  for (; k < count; ++k) highest[k] = highest[k] > term[k] ? highest[k] : term[k];
+}
+
 // For each termlist row, the power whose column references it (-1 for none).
 // Aggregates that do not depend on the order of the terms can then read
 // the rows in memory order instead of column order, which on a large store
@@ -25,5 +64,29 @@ class RowPowers {
   std::unique_ptr<int8_t[]> power_of_row_;
   int rows_ = 0;
 };
+
+// Calls visit(row, power) for every entry of the store's columns: in memory
+// order when the rows' powers could be tabled (and `in_column_order` is not
+// asked for), else column by column in position order. True when the visits
+// went in memory order; each row was then visited once.
+template <typename Visit>
+bool for_each_filed_term(const TermStore& store, bool in_column_order, Visit&& visit) {
+  if (!in_column_order) {
+    const RowPowers powers(store);
+    if (powers.usable()) {
+      for (int row = 0; row < powers.rows(); ++row) {
+        const int power = powers.power_of(row);
+        if (power >= 0) visit(row, power);
+      }
+      return true;
+    }
+  }
+  for (int p = 0; p < kPowerBuckets; ++p) {
+    for (int position = 0; position < store.bucket_count[p]; ++position) {
+      visit(poly_entry(store, position, p), p);
+    }
+  }
+  return false;
+}
 
 }  // namespace kavrel

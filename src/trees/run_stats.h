@@ -16,6 +16,8 @@ struct RunStats {
   // For tests only: turns off every shortcut of the tree enumeration and the
   // term store, so that the output of the plain algorithm can be compared.
   bool exact_enumeration_only = false;
+  // For tests only: the output stage without its shortcuts.
+  bool exact_output_only = false;
   // Set by the run for its length: flushes output now and then, ends the run
   // when output fails, and draws progress.
   RunMonitor* monitor = nullptr;

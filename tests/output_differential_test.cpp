@@ -1,0 +1,231 @@
+// The shortcuts of the output stage against the passes as worded: terms
+// visited in memory order instead of column order, buckets merged through
+// packed integer keys and a radix sort instead of binary insertion, and the
+// polynomial text assembled in a buffer instead of printed piece by piece.
+// For every input both runs must print the same bytes (but for the elapsed
+// time).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "input/main_loop.h"
+#include "output_store_builder.h"
+#include "support/random_netlist.h"
+#include "trees/run_stats.h"
+
+namespace {
+
+using kavrel_oracle::Netlist;
+
+std::string without_elapsed_time(const std::string& text) {
+  const std::size_t at = text.rfind("{elapsed time: ");
+  return at == std::string::npos ? text : text.substr(0, at);
+}
+
+std::string run(const std::string& input, bool worded) {
+  FILE* in = std::tmpfile();
+  std::fwrite(input.data(), 1, input.size(), in);
+  std::rewind(in);
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  FILE* out = open_memstream(&buffer, &size);
+  kavrel::RunStats stats;
+  stats.exact_output_only = worded;
+  kavrel::run_kavrel(in, out, &stats);
+  std::fclose(out);
+  std::fclose(in);
+  std::string text = without_elapsed_time(std::string(buffer, size));
+  std::free(buffer);
+  return text;
+}
+
+std::string first_difference(const std::string& a, const std::string& b) {
+  std::size_t at = 0;
+  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+  const std::size_t line_start = a.rfind('\n', at == 0 ? 0 : at - 1);
+  const std::size_t from = line_start == std::string::npos ? 0 : line_start + 1;
+  auto line_of = [from](const std::string& text) {
+    return text.substr(from, text.find('\n', from) - from);
+  };
+  return "at byte " + std::to_string(at) + ":\n fast:   " + line_of(a) + "\n worded: " +
+         line_of(b);
+}
+
+void expect_same_output(const std::string& input, const std::string& what) {
+  const std::string fast = run(input, false);
+  const std::string worded = run(input, true);
+  EXPECT_TRUE(fast == worded) << what << ", " << first_difference(fast, worded) << "\ninput:\n"
+                              << input.substr(0, 3000);
+}
+
+std::string entry(const char* format, int a = 0, int b = 0, int c = 0) {
+  char text[96];
+  std::snprintf(text, sizeof text, format, a, b, c);
+  return text;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// Bits that change what the output stage prints or lists.
+const unsigned kOutputBits[] = {0, 4, 16, 32, 4096, 16 | 32 | 4096, 512};
+
+TEST(OutputDifferential, SampleNetlistsUnderEveryOutputBit) {
+  const std::string input = read_file(std::string(KAVREL_SOURCE_DIR) + "/examples/samples.net");
+  ASSERT_FALSE(input.empty());
+  expect_same_output(input, "samples.net");
+  const std::vector<Netlist> netlists = kavrel_oracle::parse_netlists(input);
+  ASSERT_GE(netlists.size(), 20u);
+  for (const unsigned bits : kOutputBits) {
+    std::string batch;
+    for (Netlist netlist : netlists) {
+      netlist.test_bitmap = bits;
+      batch += kavrel_oracle::format_netlist(netlist);
+    }
+    expect_same_output(batch, "samples under bits " + std::to_string(bits));
+  }
+}
+
+// Numeric values make equal symbol products to merge; repeated names and
+// every element kind give unit factors, refiled terms and long symbol lists.
+TEST(OutputDifferential, RandomNetlistsOfEveryElementKind) {
+  std::mt19937_64 rng(4413);
+  kavrel_oracle::RandomNetlistOptions options;
+  options.max_elements = 10;
+  options.max_labels = 6;
+  std::string batch;
+  for (int k = 0; k < 400; ++k) {
+    Netlist netlist = kavrel_oracle::random_netlist(rng, options);
+    if (k % 5 != 0) {
+      for (int word = 0; word < 3; ++word) {
+        netlist.parameter_words.push_back(kavrel_oracle::primary_parameter_names[rng() % 32]);
+      }
+    }
+    if (k % 2 == 1) netlist.test_bitmap = kOutputBits[rng() % std::size(kOutputBits)];
+    batch += kavrel_oracle::format_netlist(netlist);
+    if (k % 50 == 49) {
+      expect_same_output(batch, "random netlists up to " + std::to_string(k));
+      batch.clear();
+    }
+  }
+}
+
+// Buckets of thousands of terms: the radix sort over several digits, the
+// buckets that arrive ordered either way and those that do not.
+TEST(OutputDifferential, LaddersGridsAndCascades) {
+  std::string input;
+  for (int n = 4; n <= 8; ++n) {
+    for (int k = 1; k <= n; ++k) {
+      input += entry("r%d %d %d\n", k, k, k + 1) + entry("c%d %d 0\n", k, k + 1);
+      if (k % 3 == 0) input += entry("l%d %d 0\nv 2\n", k, k + 1);
+    }
+    input += entry("f 1 0 %d 0\np z21\np y11\np s21\ne\n", n + 1);
+  }
+  // A 3x4 grid with alternate resistors given values.
+  int count = 0;
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      const int node = r * 4 + c + 1;
+      if (c + 1 < 4) input += entry("r%d %d %d\n", ++count, node, node + 1);
+      if (count % 4 == 0) input += "v 3\n";
+      if (r + 1 < 3) input += entry("g%d %d %d\n", ++count, node, node + 4);
+    }
+  }
+  input += "f 1 9 12 9\ne\n";
+  for (int sections = 1; sections <= 3; ++sections) {
+    int from = 1;
+    int next = 2;
+    for (int k = 1; k <= sections; ++k) {
+      const int m = next++, n = next++, output = next++;
+      input += entry("r%d %d %d\n", 2 * k - 1, from, m) + entry("r%d %d %d\n", 2 * k, m, n);
+      input += entry("c%d %d %d\n", 2 * k - 1, output, m) + entry("c%d %d 0\n", 2 * k, n);
+      input += entry("o%d %d 0 ", k) + entry("%d %d\n", n, output);
+      from = output;
+    }
+    input += entry("f 1 0 %d 0\nt 4096\ne\n", from);
+  }
+  expect_same_output(input, "families");
+}
+
+// Hand-built stores whose exponents span wide ranges over many names, so
+// that the packed keys of a bucket fill more than one word and their fields
+// straddle word boundaries; a few named values make equal products.
+// Building them is random enough that a bucket can hold a term twice.
+TEST(OutputDifferential, WideExponentRangesAndManyNames) {
+  using output_test::Term;
+  std::mt19937_64 rng(99);
+  for (int round = 0; round < 300; ++round) {
+    const int names = 8 + static_cast<int>(rng() % 30);
+    const int spread = 1 + static_cast<int>(rng() % 60);
+    std::vector<double> values(static_cast<std::size_t>(names));
+    for (double& value : values) value = rng() % 5 == 0 ? 0.5 + static_cast<double>(rng() % 4) : 0;
+    std::vector<Term> terms[2];
+    for (auto& list : terms) {
+      std::set<std::pair<int, std::vector<int>>> seen;
+      const int count = 1 + static_cast<int>(rng() % 400);
+      for (int t = 0; t < count; ++t) {
+        // Resistors and conductances (even k) take the wide exponents;
+        // capacitors (odd k) 0 or 1, their sum being the term's power of s.
+        std::vector<int> exponents(static_cast<std::size_t>(names));
+        int power = 0;
+        for (int k = 0; k < names; ++k) {
+          int& e = exponents[static_cast<std::size_t>(k)];
+          if (k % 2 == 0) {
+            e = rng() % 3 == 0 ? static_cast<int>(rng() % (spread + 1)) : 0;
+          } else {
+            e = rng() % 4 == 0 ? 1 : 0;
+            power += e;
+          }
+        }
+        // Every fourth round keeps repeated terms, as a store out of order
+        // might hold them.
+        const bool fresh = seen.insert({power, exponents}).second;
+        if (!fresh && round % 4 != 3) continue;
+        Term term{power, static_cast<int>(rng() % 7) - 3, {}};
+        for (int k = 0; k < names; ++k) {
+          if (exponents[static_cast<std::size_t>(k)] != 0) {
+            term.exponents.push_back({k + 2, exponents[static_cast<std::size_t>(k)]});
+          }
+        }
+        list.push_back(term);
+      }
+    }
+    const unsigned bits = kOutputBits[round % std::size(kOutputBits)] & ~512u;
+    std::string printed[2];
+    for (int worded = 0; worded < 2; ++worded) {
+      auto net = output_test::make_network();
+      net->test_bitmap = static_cast<int32_t>(bits);
+      for (int k = 0; k < names; ++k) {
+        // Unit correction turns the exponents of the resistors around, so
+        // that the buckets no longer arrive in order.
+        const char* kind = k % 2 == 1 ? "c" : k % 4 == 0 ? "r" : "g";
+        const std::string name = kind + std::to_string(k + 1);
+        output_test::add_name(*net, name.c_str(), values[static_cast<std::size_t>(k)]);
+      }
+      output_test::Stores stores;
+      kavrel::RunStats stats;
+      stats.exact_output_only = worded == 1;
+      stores.all.stats = &stats;
+      stores.set(0, terms[0], 512, 512);
+      stores.set(2, terms[1], 512, 512);
+      printed[worded] = output_test::print_function(*net, stores, round % 2 == 0 ? 1 : -1, 0, 2);
+    }
+    EXPECT_TRUE(printed[0] == printed[1])
+        << "round " << round << ", " << first_difference(printed[0], printed[1]);
+  }
+}
+
+}  // namespace
