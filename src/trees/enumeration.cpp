@@ -7,6 +7,7 @@
 #include "trees/run_monitor.h"
 #include "trees/term_index.h"
 #include "trees/term_insert.h"
+#include "trees/union_find.h"
 
 namespace kavrel {
 
@@ -17,6 +18,7 @@ struct NodeLabels {
   int8_t of[48];
 };
 static_assert(sizeof(NodeLabels::of) >= kEnumNodeSlots);
+static_assert(NodeSets::kSlots >= kEnumNodeSlots);
 
 // One saved alternative: the state just after an ordinary edge was excluded.
 struct StackLevel {
@@ -245,38 +247,27 @@ class TreeEnumerator {
   // 1..required; the edges touch nodes 1..node_count only.
   bool joined(const NodeLabels& labels, const int32_t* end1, const int32_t* end2, int first,
               int node_count, int required) const {
-    int8_t parent[kEnumNodeSlots];
+    NodeSets sets;
+    sets.separate(node_count);
     int8_t first_node_of[sizeof(NodeLabels::of)] = {};
     int components = 0;
     for (int v = 1; v <= node_count; ++v) {
       const int label = labels.of[v];
       if (label != 0 && first_node_of[label] != 0) {
-        parent[v] = first_node_of[label];
+        sets.join(v, first_node_of[label]);
         continue;
       }
       if (label != 0) first_node_of[label] = static_cast<int8_t>(v);
-      parent[v] = static_cast<int8_t>(v);
       ++components;
     }
-    auto root = [&parent](int v) {
-      while (parent[v] != v) {
-        parent[v] = parent[parent[v]];
-        v = parent[v];
-      }
-      return v;
-    };
     for (int f = first; f <= edges_ && components > 1; ++f) {
-      const int x = root(end1[f]);
-      const int y = root(end2[f]);
-      if (x == y) continue;
-      parent[x] = static_cast<int8_t>(y);
-      --components;
+      if (sets.join(end1[f], end2[f])) --components;
     }
     if (components == 1) return true;
     if (required == node_count) return false;
-    const int start = root(1);
+    const int start = sets.root(1);
     for (int v = 2; v <= required; ++v) {
-      if (root(v) != start) return false;
+      if (sets.root(v) != start) return false;
     }
     return true;
   }
