@@ -1,0 +1,292 @@
+#include "trees/tree_enumerator.h"
+
+#include "trees/union_find.h"
+
+namespace kavrel {
+
+static_assert(NodeSets::kSlots >= kEnumNodeSlots);
+
+namespace {
+
+int v_graph_node_count(const EdgeLists& lists, int nodes) {
+  for (int e = 2; e <= lists.edges; ++e) {
+    if (lists.vnode1[e] == nodes || lists.vnode2[e] == nodes) return nodes;
+  }
+  return nodes - 1;
+}
+
+// Component numbers stay dense: hi joins lo, the numbers above hi close up.
+void merge_labels(NodeLabels& labels, int label_a, int label_b) {
+  const int lo = label_a < label_b ? label_a : label_b;
+  const int hi = label_a < label_b ? label_b : label_a;
+  // Over the whole padded block, without branches, so that it vectorizes;
+  // unused slots hold 0, which no rule changes.
+  const auto lo8 = static_cast<int8_t>(lo);
+  const auto hi8 = static_cast<int8_t>(hi);
+  for (int8_t& label : labels.of) {
+    const int8_t above = label > hi8 ? 1 : 0;
+    const int8_t joined = label == hi8 ? lo8 : label;
+    label = static_cast<int8_t>(joined - above);
+  }
+}
+
+}  // namespace
+
+TreeEnumerator::TreeEnumerator(const EdgeLists& lists, const QualificationSettings& qualification,
+                               long long raw_tree_limit, const Pruning& pruning,
+                               RunMonitor* monitor)
+    : lists_(lists),
+      qualification_(qualification),
+      nodes_(qualification.nodes),
+      edges_(lists.edges),
+      raw_tree_limit_(raw_tree_limit),
+      pruning_(pruning),
+      v_node_count_(v_graph_node_count(lists, qualification.nodes)),
+      monitor_(monitor) {}
+
+void TreeEnumerator::next_tree() {
+  if (enum_state == 0) {
+    start();
+    if (raw_tree_limit_ <= 0) {
+      budget_reached = true;
+      enum_state = 2;
+      return;
+    }
+    if (!anything_to_find()) {
+      enum_state = 2;
+      return;
+    }
+  } else if (enum_state == 1) {
+    if (!backtrack()) return;
+  } else {
+    enum_state = 2;
+    return;
+  }
+
+  for (;;) {
+    if (monitor_ != nullptr && monitor_->poll()) {
+      abandoned = true;
+      enum_state = 2;
+      return;
+    }
+    if (next_edge_ > edges_) {
+      if (!backtrack()) return;
+      continue;
+    }
+    const int e = next_edge_++;
+    const int a = lists_.inode1[e];
+    const int b = lists_.inode2[e];
+    const int label_a = labels_.of[a];
+    const int label_b = labels_.of[b];
+    // A self-loop or an edge between nodes of one component closes a cycle.
+    const bool closes_cycle = a == b || (label_a != 0 && label_a == label_b);
+    const bool v_dead = !closes_cycle && pruning_.non_common_trees && e != 1 && closes_v_cycle(e);
+
+    // The alternative without an ordinary edge is worth saving only if
+    // enough edges remain for a spanning tree. Level 0, the alternative
+    // without the reserved edge, is saved as it is: it is never resumed.
+    bool save_alternative =
+        (lists_.dmap[e] & kForcedKinds) == 0 && undeleted_edges_ - 1 >= nodes_ - 1;
+    if (save_alternative && e != 1) save_alternative = alternative_may_hold_tree(closes_cycle);
+
+    if (closes_cycle || v_dead) {
+      // Saving the alternative and resuming it at once amounts to going on
+      // without the edge; level 0 is never resumed.
+      if (save_alternative && stack_depth_ >= 1) {
+        --undeleted_edges_;
+        continue;
+      }
+      if (save_alternative && !push()) return;
+      if (!backtrack()) return;
+      continue;
+    }
+    if (save_alternative && !push()) return;
+    take_edge(e, label_a, label_b);
+
+    // Also after an edge joining two fresh nodes: with a single real node
+    // the reserved edge alone is the spanning tree.
+    if (labelled_nodes_ == nodes_ && next_label_ == 2) {
+      if (monitor_ != nullptr) monitor_->set_raw_trees(raw_tree_count + 1);
+      if (++raw_tree_count >= raw_tree_limit_) {
+        budget_reached = true;
+        enum_state = 2;
+        return;
+      }
+      if (qualify_raw_tree(qualification_, tree_, raw_tree_count)) return;
+      if (!backtrack()) return;
+    }
+  }
+}
+
+void TreeEnumerator::start() {
+  enum_state = 1;
+  labels_ = NodeLabels{};
+  v_labels_ = NodeLabels{};
+  stack_depth_ = 0;
+  next_label_ = 1;
+  next_v_label_ = 1;
+  next_edge_ = 1;
+  undeleted_edges_ = edges_;
+  labelled_nodes_ = 0;
+  tree_.count = 0;
+  tree_.kinds = 0;
+  tree_.opamps = 0;
+  raw_tree_count = 0;
+}
+
+// Takes edge e (its endpoints labelled label_a, label_b) into the partial
+// tree; it closes no cycle.
+void TreeEnumerator::take_edge(int e, int label_a, int label_b) {
+  if (e != 1) {
+    const int32_t kind = lists_.dmap[e];
+    tree_.edge[++tree_.count] = e;
+    tree_.kinds |= kind;
+    tree_.opamps += kind & kKindOpamp;
+    if (pruning_.non_common_trees) take_v_edge(e);
+  }
+  int8_t* label = labels_.of;
+  const int a = lists_.inode1[e];
+  const int b = lists_.inode2[e];
+  if (label_a == 0 && label_b == 0) {
+    label[a] = label[b] = static_cast<int8_t>(next_label_++);
+    labelled_nodes_ += 2;
+  } else if (label_a == 0) {
+    label[a] = static_cast<int8_t>(label_b);
+    ++labelled_nodes_;
+  } else if (label_b == 0) {
+    label[b] = static_cast<int8_t>(label_a);
+    ++labelled_nodes_;
+  } else {
+    merge_components(label_a, label_b);
+  }
+}
+
+void TreeEnumerator::merge_components(int label_a, int label_b) {
+  merge_labels(labels_, label_a, label_b);
+  --next_label_;
+}
+
+// Whether taking edge e would close a cycle in the v-graph among the taken
+// edges but the reserved one.
+bool TreeEnumerator::closes_v_cycle(int e) const {
+  const int a = lists_.vnode1[e];
+  const int b = lists_.vnode2[e];
+  return a == b || (v_labels_.of[a] != 0 && v_labels_.of[a] == v_labels_.of[b]);
+}
+
+void TreeEnumerator::take_v_edge(int e) {
+  int8_t* label = v_labels_.of;
+  const int a = lists_.vnode1[e];
+  const int b = lists_.vnode2[e];
+  const int label_a = label[a];
+  const int label_b = label[b];
+  if (label_a == 0 && label_b == 0) {
+    label[a] = label[b] = static_cast<int8_t>(next_v_label_++);
+  } else if (label_a == 0) {
+    label[a] = static_cast<int8_t>(label_b);
+  } else if (label_b == 0) {
+    label[b] = static_cast<int8_t>(label_a);
+  } else {
+    merge_labels(v_labels_, label_a, label_b);
+    --next_v_label_;
+  }
+}
+
+// Whether the components of `labels` (label 0: a node on its own), joined
+// by the edges from `first` on between end1 and end2, connect nodes
+// 1..required; the edges touch nodes 1..node_count only.
+bool TreeEnumerator::joined(const NodeLabels& labels, const int32_t* end1, const int32_t* end2,
+                            int first, int node_count, int required) const {
+  NodeSets sets;
+  sets.separate(node_count);
+  int8_t first_node_of[sizeof(NodeLabels::of)] = {};
+  int components = 0;
+  for (int v = 1; v <= node_count; ++v) {
+    const int label = labels.of[v];
+    if (label != 0 && first_node_of[label] != 0) {
+      sets.join(v, first_node_of[label]);
+      continue;
+    }
+    if (label != 0) first_node_of[label] = static_cast<int8_t>(v);
+    ++components;
+  }
+  for (int f = first; f <= edges_ && components > 1; ++f) {
+    if (sets.join(end1[f], end2[f])) --components;
+  }
+  if (components == 1) return true;
+  if (required == node_count) return false;
+  const int start = sets.root(1);
+  for (int v = 2; v <= required; ++v) {
+    if (sets.root(v) != start) return false;
+  }
+  return true;
+}
+
+// For the alternative without the edge just decided (next_edge_ - 1, not
+// the reserved edge): whether it may still hold a tree that is wanted.
+bool TreeEnumerator::alternative_may_hold_tree(bool closes_cycle) const {
+  // An edge that closes a cycle leaves the remaining i-graph connected.
+  if (pruning_.dead_alternatives && !closes_cycle &&
+      !joined(labels_, lists_.inode1, lists_.inode2, next_edge_, nodes_, nodes_)) {
+    return false;
+  }
+  return !pruning_.non_common_trees ||
+         joined(v_labels_, lists_.vnode1, lists_.vnode2, next_edge_, v_node_count_, nodes_ - 1);
+}
+
+// Before the first decision: whether the whole i-graph (and, when pruning
+// for common trees, the v-graph without the reserved edge) is connected.
+bool TreeEnumerator::anything_to_find() const {
+  const NodeLabels none{};
+  if (pruning_.dead_alternatives &&
+      !joined(none, lists_.inode1, lists_.inode2, 1, nodes_, nodes_)) {
+    return false;
+  }
+  return !pruning_.non_common_trees ||
+         joined(none, lists_.vnode1, lists_.vnode2, 2, v_node_count_, nodes_ - 1);
+}
+
+// Saves the alternative without the edge just selected (next_edge_ - 1).
+bool TreeEnumerator::push() {
+  if (stack_depth_ >= kStackLevels) {
+    // Unreachable: a level is saved only below a partial tree of at most
+    // nodes-2 edges. Stop rather than overrun.
+    enum_state = 2;
+    return false;
+  }
+  StackLevel& level = stack_[stack_depth_++];
+  level.labels = labels_;
+  level.v_labels = v_labels_;
+  level.next_label = next_label_;
+  level.next_v_label = next_v_label_;
+  level.next_edge = next_edge_;
+  level.undeleted_edges = undeleted_edges_ - 1;
+  level.labelled_nodes = labelled_nodes_;
+  level.tree_edges = tree_.count;
+  level.tree_kinds = tree_.kinds;
+  level.tree_opamps = tree_.opamps;
+  return true;
+}
+
+// Level 0 holds the alternative without the reserved edge, which holds no
+// spanning tree, so the enumeration ends instead of resuming it.
+bool TreeEnumerator::backtrack() {
+  if (stack_depth_ <= 1) {
+    enum_state = 2;
+    return false;
+  }
+  const StackLevel& level = stack_[--stack_depth_];
+  labels_ = level.labels;
+  v_labels_ = level.v_labels;
+  next_label_ = level.next_label;
+  next_v_label_ = level.next_v_label;
+  next_edge_ = level.next_edge;
+  undeleted_edges_ = level.undeleted_edges;
+  labelled_nodes_ = level.labelled_nodes;
+  tree_.count = level.tree_edges;
+  tree_.kinds = level.tree_kinds;
+  tree_.opamps = level.tree_opamps;
+  return true;
+}
+
+}  // namespace kavrel
