@@ -64,7 +64,7 @@ void derive_term(const EdgeLists& lists, const TreeEdgeList& tree, TreeTerm& ter
   for (int k = 1; k <= tree.count; ++k) {
     const int e = tree.edge[k];
     term.power += lists.dpowermap[e];
-    if (lists.dmap[e] == 0) term.admittance_edges[term.count++] = e;
+    if (lists.dmap[e] == kKindOrdinary) term.admittance_edges[term.count++] = e;
   }
 }
 
@@ -155,7 +155,8 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
 
   RunMonitor* monitor = stats != nullptr ? stats->monitor : nullptr;
   if (monitor != nullptr) {
-    monitor->begin_enumeration(topofun_names[topofun], lists, nodes, policy.pruning.non_common_trees);
+    monitor->begin_enumeration(topofun_names[topofun], lists, nodes,
+                               policy.pruning.non_common_trees);
   }
   const EnumerationEnd enumeration_end{monitor};
 
@@ -164,7 +165,8 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
   const bool list_accepted_edges = (bits & kBitRawTrees) != 0;
   TreeTerm term;
   long long common_tree_count = 0;
-  for (enumerator.next_tree(); enumerator.enum_state == 1; enumerator.next_tree()) {
+  for (enumerator.next_tree(); enumerator.enum_state == EnumState::kTreeReady;
+       enumerator.next_tree()) {
     ++common_tree_count;
     const TreeEdgeList& tree = enumerator.tree();
     const int sign = signer.sign(tree);

@@ -36,7 +36,7 @@ GraphShape graph_shape(const EdgeLists& lists, int nodes) {
 bool trees_give_distinct_terms(const EdgeLists& lists) {
   bool name_taken[kNameSlots] = {};
   for (int e = 2; e <= lists.edges; ++e) {
-    if (lists.dmap[e] != 0) {
+    if (lists.dmap[e] != kKindOrdinary) {
       if ((lists.dmap[e] & kForcedKinds) == 0) return false;
       continue;
     }

@@ -68,10 +68,7 @@ bool qualify_raw_tree(const QualificationSettings& settings, const TreeEdgeList&
     return false;
   }
   if ((tree.kinds & kPortKinds) != settings.form) {
-    if (listing) {
-      const char* order = settings.form == 2 ? "2" : (settings.form == 0 ? "1" : "3");
-      std::fprintf(out, "rejected: not a  %s-tree\n", order);
-    }
+    if (listing) std::fprintf(out, "rejected: not a  %s-tree\n", form_order_text(settings.form));
     return false;
   }
   if (!settings.v_test_redundant &&

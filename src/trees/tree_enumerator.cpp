@@ -45,28 +45,28 @@ TreeEnumerator::TreeEnumerator(const EdgeLists& lists, const QualificationSettin
       monitor_(monitor) {}
 
 void TreeEnumerator::next_tree() {
-  if (enum_state == 0) {
+  if (enum_state == EnumState::kNotStarted) {
     start();
     if (raw_tree_limit_ <= 0) {
       budget_reached = true;
-      enum_state = 2;
+      enum_state = EnumState::kExhausted;
       return;
     }
     if (!anything_to_find()) {
-      enum_state = 2;
+      enum_state = EnumState::kExhausted;
       return;
     }
-  } else if (enum_state == 1) {
+  } else if (enum_state == EnumState::kTreeReady) {
     if (!backtrack()) return;
   } else {
-    enum_state = 2;
+    enum_state = EnumState::kExhausted;
     return;
   }
 
   for (;;) {
     if (monitor_ != nullptr && monitor_->poll()) {
       abandoned = true;
-      enum_state = 2;
+      enum_state = EnumState::kExhausted;
       return;
     }
     if (next_edge_ > edges_) {
@@ -109,7 +109,7 @@ void TreeEnumerator::next_tree() {
       if (monitor_ != nullptr) monitor_->set_raw_trees(raw_tree_count + 1);
       if (++raw_tree_count >= raw_tree_limit_) {
         budget_reached = true;
-        enum_state = 2;
+        enum_state = EnumState::kExhausted;
         return;
       }
       if (qualify_raw_tree(qualification_, tree_, raw_tree_count)) return;
@@ -119,7 +119,7 @@ void TreeEnumerator::next_tree() {
 }
 
 void TreeEnumerator::start() {
-  enum_state = 1;
+  enum_state = EnumState::kTreeReady;
   labels_ = NodeLabels{};
   v_labels_ = NodeLabels{};
   stack_depth_ = 0;
@@ -251,7 +251,7 @@ bool TreeEnumerator::push() {
   if (stack_depth_ >= kStackLevels) {
     // Unreachable: a level is saved only below a partial tree of at most
     // nodes-2 edges. Stop rather than overrun.
-    enum_state = 2;
+    enum_state = EnumState::kExhausted;
     return false;
   }
   StackLevel& level = stack_[stack_depth_++];
@@ -272,7 +272,7 @@ bool TreeEnumerator::push() {
 // spanning tree, so the enumeration ends instead of resuming it.
 bool TreeEnumerator::backtrack() {
   if (stack_depth_ <= 1) {
-    enum_state = 2;
+    enum_state = EnumState::kExhausted;
     return false;
   }
   const StackLevel& level = stack_[--stack_depth_];

@@ -41,6 +41,13 @@ struct Pruning {
   bool non_common_trees = false;
 };
 
+// Where the generator stands between two calls of next_tree().
+enum class EnumState {
+  kNotStarted,  // the next call starts afresh
+  kTreeReady,   // a common tree has just been delivered in tree()
+  kExhausted,   // no tree is left
+};
+
 // Minty's enumeration of the spanning trees of the i-graph with Chan's
 // explicit stack, run as a generator: next_tree() resumes where the previous
 // call delivered a common tree.
@@ -56,8 +63,7 @@ class TreeEnumerator {
   TreeEnumerator(const EdgeLists& lists, const QualificationSettings& qualification,
                  long long raw_tree_limit, const Pruning& pruning, RunMonitor* monitor);
 
-  // 0 not started, 1 a common tree is ready in tree(), 2 exhausted.
-  int enum_state = 0;
+  EnumState enum_state = EnumState::kNotStarted;
   long long raw_tree_count = 0;
   bool budget_reached = false;
   // The run's output failed: the enumeration was abandoned.

@@ -35,7 +35,7 @@ void print_graph_listing(const NetworkTables& net, const EdgeLists& lists, int f
                  lists.dpowermap[i], net.powermap[name], lists.dbranchmap[i],
                  net.branchmap[name]);
   }
-  std::fprintf(out, "only %s-trees are accepted\n", form == 0 ? "1" : (form == 2 ? "2" : "3"));
+  std::fprintf(out, "only %s-trees are accepted\n", form_order_text(form));
   std::fprintf(out, "i-graph to generate i-trees:\nname:edge#,nameindex,node1,#node2#\n");
   print_graph_edges(net, lists, lists.inode1, lists.inode2, out);
   std::fprintf(out, "\n\nv-graph to check i-trees:\nname:edge#,nameindex,node1,#node2#\n");
