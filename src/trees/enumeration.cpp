@@ -85,12 +85,12 @@ QualificationSettings qualification_settings(const NetworkTables& net, const Edg
 }
 
 TermContext term_context_for(const NetworkTables& net, const EdgeLists& lists,
-                             const TopofunStores& stores, FILE* out) {
+                             int32_t function_counter, FILE* out) {
   TermContext context;
   context.dbranchmap = lists.dbranchmap;
   context.test_bitmap = net.test_bitmap;
   context.netlist_count = net.netlist_count;
-  context.function_counter = stores.function_counter;
+  context.function_counter = function_counter;
   context.out = out;
   return context;
 }
@@ -130,7 +130,7 @@ struct EnumerationEnd {
 }  // namespace
 
 int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& stores, FILE* out,
-            int minty_nodes, int actual_nodes, int form, int topofun) {
+            int minty_nodes, int actual_nodes, int form, int topofun, int32_t function_counter) {
   const int32_t bits = net.test_bitmap;
   const int nodes = minty_nodes;
   TermStore& store = stores.stores[topofun];
@@ -149,7 +149,7 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
       choose_policy(lists, nodes, bits, exact_enumeration_only, store.terms_used == 0);
   const QualificationSettings qualification =
       qualification_settings(net, lists, nodes, form, policy, out);
-  TermContext term_context = term_context_for(net, lists, stores, out);
+  TermContext term_context = term_context_for(net, lists, function_counter, out);
   TermIndex index;
   if (policy.index_terms && index.start(policy.terms_distinct)) term_context.index = &index;
 

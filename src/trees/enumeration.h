@@ -57,7 +57,8 @@ inline const char* form_order_text(int form) {
 // grow (the store is then released and its flag cleared).
 // The caller guarantees 1 <= minty_nodes <= kMaxNode, 1 <= lists.edges <=
 // kMaxEdges, every node within 1..minty_nodes, every map entry in range.
+// function_counter is the number the term lines of the trace print.
 int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& stores, FILE* out,
-            int minty_nodes, int actual_nodes, int form, int topofun);
+            int minty_nodes, int actual_nodes, int form, int topofun, int32_t function_counter);
 
 }  // namespace kavrel

@@ -168,9 +168,10 @@ void build_edge_lists(NetworkTables& net, const PortShape& shape, int passive_ed
 }  // namespace
 
 void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out, int passive_edges,
-                      int active_edges, int tree_branch_count, int topofun) {
+                      int active_edges, int tree_branch_count, int topofun,
+                      int32_t& function_counter) {
   if (topofun < 0 || topofun >= kTopofunCount) return;
-  ++stores.function_counter;
+  ++function_counter;
   const int32_t bits = net.test_bitmap;
   if (bits & kFormulaBits) {
     std::fprintf(out, "Topological formula: (%s, %1d-trees) \n", topofun_names[topofun],
@@ -200,7 +201,8 @@ void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out, int 
   EdgeLists lists;
   build_edge_lists(net, shape, passive_edges, active_edges, lists);
 
-  if (product(net, lists, stores, out, nodes, tree_branch_count, shape.form, topofun) != 0) {
+  if (product(net, lists, stores, out, nodes, tree_branch_count, shape.form, topofun,
+              function_counter) != 0) {
     std::fprintf(out, "%s", kSetupMemoryMessage);
     return;
   }
