@@ -169,7 +169,7 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
        enumerator.next_tree()) {
     ++common_tree_count;
     const TreeEdgeList& tree = enumerator.tree();
-    const int sign = signer.sign(tree);
+    const int sign = policy.pruning.incremental_sign ? enumerator.tree_sign() : signer.sign(tree);
     derive_term(lists, tree, term);
     if (list_accepted_edges) {
       print_accepted_edges(net, lists, term.admittance_edges, term.count, out);

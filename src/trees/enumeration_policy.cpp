@@ -47,6 +47,20 @@ bool trees_give_distinct_terms(const EdgeLists& lists) {
   return true;
 }
 
+// Whether the reserved node hangs on the reserved edge alone in both graphs,
+// so that every tree but that edge spans the other nodes.
+bool reserved_node_apart(const EdgeLists& lists, int nodes) {
+  if (lists.inode1[1] != nodes && lists.inode2[1] != nodes) return false;
+  if (lists.inode1[1] == lists.inode2[1]) return false;
+  for (int e = 2; e <= lists.edges; ++e) {
+    if (lists.inode1[e] == nodes || lists.inode2[e] == nodes || lists.vnode1[e] == nodes ||
+        lists.vnode2[e] == nodes) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 EnumerationPolicy choose_policy(const EdgeLists& lists, int nodes, int32_t test_bitmap,
@@ -60,6 +74,10 @@ EnumerationPolicy choose_policy(const EdgeLists& lists, int nodes, int32_t test_
   policy.pruning.dead_alternatives = true;
   policy.pruning.non_common_trees =
       (test_bitmap & kRawTreeVisibleBits) == 0 && !shape.v_test_redundant;
+  // The listing of the common trees prints the walks' permutations.
+  policy.pruning.incremental_sign = !policy.all_signs_plus &&
+                                    (test_bitmap & kBitCommonTrees) == 0 &&
+                                    reserved_node_apart(lists, nodes);
   policy.index_terms = (test_bitmap & kBitNoStore) == 0 && store_empty;
   if (policy.index_terms) policy.terms_distinct = trees_give_distinct_terms(lists);
   return policy;

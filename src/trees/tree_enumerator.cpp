@@ -1,5 +1,7 @@
 #include "trees/tree_enumerator.h"
 
+#include <bit>
+
 #include "trees/union_find.h"
 
 namespace kavrel {
@@ -30,6 +32,11 @@ void merge_labels(NodeLabels& labels, int label_a, int label_b) {
   }
 }
 
+int smallest_of(const GraphForest& forest, int v) {
+  const int smallest = forest.smallest.of[v];
+  return smallest != 0 ? smallest : v;
+}
+
 }  // namespace
 
 TreeEnumerator::TreeEnumerator(const EdgeLists& lists, const QualificationSettings& qualification,
@@ -42,7 +49,9 @@ TreeEnumerator::TreeEnumerator(const EdgeLists& lists, const QualificationSettin
       raw_tree_limit_(raw_tree_limit),
       pruning_(pruning),
       v_node_count_(v_graph_node_count(lists, qualification.nodes)),
-      monitor_(monitor) {}
+      monitor_(monitor),
+      track_i_forest_(pruning.incremental_sign),
+      track_v_forest_(pruning.incremental_sign || pruning.non_common_trees) {}
 
 void TreeEnumerator::next_tree() {
   if (enum_state == EnumState::kNotStarted) {
@@ -121,10 +130,11 @@ void TreeEnumerator::next_tree() {
 void TreeEnumerator::start() {
   enum_state = EnumState::kTreeReady;
   labels_ = NodeLabels{};
-  v_labels_ = NodeLabels{};
+  i_forest_ = GraphForest{NodeLabels{}, 0, 1};
+  v_forest_ = GraphForest{NodeLabels{}, 0, 1};
+  v_cycle_ = false;
   stack_depth_ = 0;
   next_label_ = 1;
-  next_v_label_ = 1;
   next_edge_ = 1;
   undeleted_edges_ = edges_;
   labelled_nodes_ = 0;
@@ -142,7 +152,8 @@ void TreeEnumerator::take_edge(int e, int label_a, int label_b) {
     tree_.edge[++tree_.count] = e;
     tree_.kinds |= kind;
     tree_.opamps += kind & kKindOpamp;
-    if (pruning_.non_common_trees) take_v_edge(e);
+    if (track_i_forest_) join(i_forest_, lists_.inode1[e], lists_.inode2[e]);
+    if (track_v_forest_ && !join(v_forest_, lists_.vnode1[e], lists_.vnode2[e])) v_cycle_ = true;
   }
   int8_t* label = labels_.of;
   const int a = lists_.inode1[e];
@@ -171,25 +182,30 @@ void TreeEnumerator::merge_components(int label_a, int label_b) {
 bool TreeEnumerator::closes_v_cycle(int e) const {
   const int a = lists_.vnode1[e];
   const int b = lists_.vnode2[e];
-  return a == b || (v_labels_.of[a] != 0 && v_labels_.of[a] == v_labels_.of[b]);
+  return a == b || smallest_of(v_forest_, a) == smallest_of(v_forest_, b);
 }
 
-void TreeEnumerator::take_v_edge(int e) {
-  int8_t* label = v_labels_.of;
-  const int a = lists_.vnode1[e];
-  const int b = lists_.vnode2[e];
-  const int label_a = label[a];
-  const int label_b = label[b];
-  if (label_a == 0 && label_b == 0) {
-    label[a] = label[b] = static_cast<int8_t>(next_v_label_++);
-  } else if (label_a == 0) {
-    label[a] = static_cast<int8_t>(label_b);
-  } else if (label_b == 0) {
-    label[b] = static_cast<int8_t>(label_a);
-  } else {
-    merge_labels(v_labels_, label_a, label_b);
-    --next_v_label_;
+// Joins the components of a and b; false when they are one already (the
+// forest is then unchanged).
+bool TreeEnumerator::join(GraphForest& forest, int a, int b) const {
+  const int smallest_a = smallest_of(forest, a);
+  const int smallest_b = smallest_of(forest, b);
+  if (smallest_a == smallest_b) return false;
+  const int lo = smallest_a < smallest_b ? smallest_a : smallest_b;
+  const int hi = smallest_a < smallest_b ? smallest_b : smallest_a;
+  if (pruning_.incremental_sign) {
+    // The pivot, and the rows retired before that come after row hi.
+    const bool pivot_negative = smallest_a != hi;
+    const bool odd_inversions = (std::popcount(forest.retired >> (hi + 1)) & 1) != 0;
+    if (pivot_negative != odd_inversions) forest.sign = -forest.sign;
+    forest.retired |= uint64_t{1} << hi;
   }
+  forest.smallest.of[a] = static_cast<int8_t>(smallest_a);
+  forest.smallest.of[b] = static_cast<int8_t>(smallest_b);
+  const auto lo8 = static_cast<int8_t>(lo);
+  const auto hi8 = static_cast<int8_t>(hi);
+  for (int8_t& label : forest.smallest.of) label = label == hi8 ? lo8 : label;
+  return true;
 }
 
 // Whether the components of `labels` (label 0: a node on its own), joined
@@ -230,8 +246,8 @@ bool TreeEnumerator::alternative_may_hold_tree(bool closes_cycle) const {
       !joined(labels_, lists_.inode1, lists_.inode2, next_edge_, nodes_, nodes_)) {
     return false;
   }
-  return !pruning_.non_common_trees ||
-         joined(v_labels_, lists_.vnode1, lists_.vnode2, next_edge_, v_node_count_, nodes_ - 1);
+  return !pruning_.non_common_trees || joined(v_forest_.smallest, lists_.vnode1, lists_.vnode2,
+                                              next_edge_, v_node_count_, nodes_ - 1);
 }
 
 // Before the first decision: whether the whole i-graph (and, when pruning
@@ -256,9 +272,10 @@ bool TreeEnumerator::push() {
   }
   StackLevel& level = stack_[stack_depth_++];
   level.labels = labels_;
-  level.v_labels = v_labels_;
+  level.i_forest = i_forest_;
+  level.v_forest = v_forest_;
+  level.v_cycle = v_cycle_;
   level.next_label = next_label_;
-  level.next_v_label = next_v_label_;
   level.next_edge = next_edge_;
   level.undeleted_edges = undeleted_edges_ - 1;
   level.labelled_nodes = labelled_nodes_;
@@ -277,9 +294,10 @@ bool TreeEnumerator::backtrack() {
   }
   const StackLevel& level = stack_[--stack_depth_];
   labels_ = level.labels;
-  v_labels_ = level.v_labels;
+  i_forest_ = level.i_forest;
+  v_forest_ = level.v_forest;
+  v_cycle_ = level.v_cycle;
   next_label_ = level.next_label;
-  next_v_label_ = level.next_v_label;
   next_edge_ = level.next_edge;
   undeleted_edges_ = level.undeleted_edges;
   labelled_nodes_ = level.labelled_nodes;

@@ -14,18 +14,36 @@ struct NodeLabels {
 };
 static_assert(sizeof(NodeLabels::of) >= kEnumNodeSlots);
 
+// The components of the taken edges but the reserved one in one graph, each
+// named by its smallest node (0: a node no taken edge touches). With the
+// sign tracked: the nodes whose rows the reduced incidence matrix of these
+// edges has retired (below), and that matrix's sign so far.
+//
+// Taking edge e joins components lo < hi: row lo += row hi clears column e
+// but for row hi, whose other entries in earlier columns are 0. Ordered by the
+// columns they were retired at, the rows form a triangular matrix, so the
+// determinant is the product of the pivots (+1 where e's first endpoint lies
+// in hi) and the sign of the order of the retired rows. Row 1, the reference
+// node's, is never retired, so that it drops out of the matrix.
+struct GraphForest {
+  NodeLabels smallest;
+  uint64_t retired;
+  int sign;
+};
+
 // One saved alternative: the state just after an ordinary edge was excluded.
 struct StackLevel {
   NodeLabels labels;
-  NodeLabels v_labels;
+  GraphForest i_forest;
+  GraphForest v_forest;
   int next_label;
-  int next_v_label;
   int next_edge;
   int undeleted_edges;
   int labelled_nodes;
   int tree_edges;
   int32_t tree_kinds;
   int tree_opamps;
+  bool v_cycle;
 };
 
 // Shortcuts past parts of the search that hold nothing wanted.
@@ -39,6 +57,10 @@ struct Pruning {
   // the reserved one close a cycle in the v-graph or because the taken and
   // undecided edges no longer connect the network's nodes in the v-graph.
   bool non_common_trees = false;
+  // Not a shortcut past trees: the sign of each common tree is kept up as
+  // edges are taken and released, instead of walking both trees. Only for
+  // graphs in which no edge but the reserved one touches the reserved node.
+  bool incremental_sign = false;
 };
 
 // Where the generator stands between two calls of next_tree().
@@ -70,6 +92,9 @@ class TreeEnumerator {
   bool abandoned = false;
 
   const TreeEdgeList& tree() const { return tree_; }
+  // With the sign tracked: the sign of the common tree in tree(), the product
+  // of its reduced incidence determinants in both graphs.
+  int tree_sign() const { return i_forest_.sign * v_forest_.sign; }
 
   void next_tree();
 
@@ -78,7 +103,7 @@ class TreeEnumerator {
   void take_edge(int e, int label_a, int label_b);
   void merge_components(int label_a, int label_b);
   bool closes_v_cycle(int e) const;
-  void take_v_edge(int e);
+  bool join(GraphForest& forest, int a, int b) const;
   bool joined(const NodeLabels& labels, const int32_t* end1, const int32_t* end2, int first,
               int node_count, int required) const;
   bool alternative_may_hold_tree(bool closes_cycle) const;
@@ -97,10 +122,16 @@ class TreeEnumerator {
   const int v_node_count_;
   RunMonitor* const monitor_;
 
+  // Whether the forests below are kept up.
+  const bool track_i_forest_;
+  const bool track_v_forest_;
+
   NodeLabels labels_{};
-  NodeLabels v_labels_{};  // components of the taken edges but edge 1 in the v-graph
+  GraphForest i_forest_{};
+  GraphForest v_forest_{};
+  // A taken edge but the reserved one closed a cycle in the v-graph.
+  bool v_cycle_ = false;
   int next_label_ = 1;
-  int next_v_label_ = 1;
   int next_edge_ = 1;
   int undeleted_edges_ = 0;
   int labelled_nodes_ = 0;
