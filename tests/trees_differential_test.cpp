@@ -1,7 +1,9 @@
 // The shortcuts of the tree enumeration and of the term store against the
 // plain algorithm: skipping alternatives that hold no spanning tree,
-// abandoning partial trees that cannot become common trees, and finding terms
-// through a hash index with the columns ordered once at the end. For every
+// abandoning partial trees that cannot become common trees, keeping each
+// tree's sign up as edges are taken and released instead of walking both
+// trees, and finding terms through a hash index with the columns ordered once
+// at the end. For every
 // netlist both runs must print the same bytes (but for the elapsed time and
 // the heap addresses of the growth trace).
 

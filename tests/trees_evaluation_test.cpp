@@ -114,11 +114,12 @@ std::string capture(const std::function<void(FILE*)>& body) {
 }
 
 // As the driver does: set the flag, then request the function.
-std::string evaluate(NetworkTables& net, TopofunStores& stores, int code) {
+std::string evaluate(NetworkTables& net, TopofunStores& stores, int32_t& function_counter,
+                     int code) {
   stores.topofun_evaluated[code] = 1;
   return capture([&](FILE* out) {
     kavrel::evaluate_topofun(net, stores, out, net.passive_snapshot, net.active_edge_count,
-                             net.tree_branch_count, code);
+                             net.tree_branch_count, code, function_counter);
   });
 }
 
@@ -149,6 +150,7 @@ std::string masked_addresses(const std::string& text) {
 
 struct StoresFixture : ::testing::Test {
   TopofunStores stores;
+  int32_t function_counter = 0;
   ~StoresFixture() override {
     kavrel::set_allocation_failure(nullptr, nullptr);
     kavrel::release_term_stores(stores);
@@ -198,13 +200,13 @@ TEST_F(StoresFixture, PassiveNetworkListsRawTreesAndAcceptedEdges) {
       " accepted tree edges:  2,  2(r1)   3,  3(r2) \n"
       " raw i-tree no.     2 edges:  2(r1)   4(c1)  accepted\n"
       " accepted tree edges:  2,  2(r1)   4,  4(c1) \n";
-  EXPECT_EQ(evaluate(net, stores, 0), expected);
+  EXPECT_EQ(evaluate(net, stores, function_counter, 0), expected);
   const TermStore& v = stores.stores[0];
   EXPECT_EQ(bucket(net, v, 0), "r1 r2 (1)");
   EXPECT_EQ(bucket(net, v, 1), "r1 c1 (1)");
   EXPECT_EQ(v.terms_used, 2);
   EXPECT_EQ(stores.topofun_evaluated[0], 1);
-  EXPECT_EQ(stores.function_counter, 1);
+  EXPECT_EQ(function_counter, 1);
 }
 
 TEST_F(StoresFixture, TwoTreeFunctionListsPermutationsAndSign) {
@@ -226,7 +228,7 @@ TEST_F(StoresFixture, TwoTreeFunctionListsPermutationsAndSign) {
       "v-tree permutation:   3(r1)   2(f) \n"
       "i-tree permutation:   3(r1)   2(f) \n"
       "resulting sign=  1\n";
-  EXPECT_EQ(evaluate(net, stores, 1), expected);
+  EXPECT_EQ(evaluate(net, stores, function_counter, 1), expected);
   EXPECT_EQ(bucket(net, stores.stores[1], 0), "r1 (1)");
   EXPECT_EQ(stores.stores[1].terms_used, 1);
   // The pseudo-branch name went into the slot after the names, uncounted.
@@ -237,11 +239,11 @@ TEST_F(StoresFixture, TwoTreeFunctionListsPermutationsAndSign) {
 TEST_F(StoresFixture, OpampNetworkSignsAndThreeTreeRejection) {
   NetBuilder b;
   NetworkTables& net = inverting_amplifier(b, 0);
-  EXPECT_EQ(evaluate(net, stores, 0), "");
+  EXPECT_EQ(evaluate(net, stores, function_counter, 0), "");
   EXPECT_EQ(bucket(net, stores.stores[0], 0), "rin rf (1)");
 
   net.test_bitmap = 8;
-  const std::string w = evaluate(net, stores, 1);
+  const std::string w = evaluate(net, stores, function_counter, 1);
   const std::string common =
       " common tree edges:  2(f)   3(opamp)   4(rin) \n"
       "v-tree permutation:   3(opamp)   4(rin)  -2(f) \n"
@@ -252,7 +254,7 @@ TEST_F(StoresFixture, OpampNetworkSignsAndThreeTreeRejection) {
   EXPECT_EQ(bucket(net, stores.stores[1], 0), "rin (-1)");
 
   net.test_bitmap = 2 | 64;
-  const std::string u = evaluate(net, stores, 5);
+  const std::string u = evaluate(net, stores, function_counter, 5);
   EXPECT_EQ(u.substr(0, u.find('\n') + 1), "Topological formula: (Uijkl, 3-trees) \n");
   const std::string verdicts =
       " raw i-tree no.     1 edges:  2(f1)   3(f2)   4(opamp)  rejected: no corresponding v-tree\n"
@@ -268,7 +270,7 @@ TEST_F(StoresFixture, OpampNetworkSignsAndThreeTreeRejection) {
 TEST_F(StoresFixture, ActiveEdgeRejectedWithoutVTreeAndTermOrder) {
   NetBuilder b;
   NetworkTables& net = transconductor(b, 2 | 64);
-  const std::string v = evaluate(net, stores, 0);
+  const std::string v = evaluate(net, stores, function_counter, 0);
   const std::string trees =
       " raw i-tree no.     1 edges:  2(r1)   3(r2)  accepted\n"
       " accepted tree edges:  2,  3(r1)   3,  4(r2) \n"
@@ -288,7 +290,7 @@ TEST_F(StoresFixture, ActiveEdgeRejectedWithoutVTreeAndTermOrder) {
   EXPECT_EQ(bucket(net, stores.stores[0], 1), "gm1 c1 (1); r1 c1 (1); r2 c1 (1)");
 
   net.test_bitmap = 0;
-  evaluate(net, stores, 1);
+  evaluate(net, stores, function_counter, 1);
   EXPECT_EQ(bucket(net, stores.stores[1], 0), "gm1 (-1)");
   EXPECT_EQ(bucket(net, stores.stores[1], 1), "c1 (1)");
 }
@@ -297,9 +299,9 @@ TEST_F(StoresFixture, ReversedOutputPairFlipsTheSignOfItsTrees) {
   NetBuilder b;
   NetworkTables& net = transconductor(b, 0);
   std::swap(net.active_edges[1].out_pos, net.active_edges[1].out_neg);
-  evaluate(net, stores, 0);
+  evaluate(net, stores, function_counter, 0);
   EXPECT_EQ(bucket(net, stores.stores[0], 1), "gm1 c1 (-1); r1 c1 (1); r2 c1 (1)");
-  evaluate(net, stores, 1);
+  evaluate(net, stores, function_counter, 1);
   EXPECT_EQ(bucket(net, stores.stores[1], 0), "gm1 (1)");
 }
 
@@ -308,7 +310,7 @@ TEST_F(StoresFixture, EdgeOrderPutsOpampsFirstAndOtherActiveEdgesLast) {
   // gm1 before the op amp in the table; the passive edges between them.
   b.active("gm1", 3, 0, 1, 0).passive("r1", 1, 2).active("o1", 2, 0, 3, 4).passive("c1", 3, 4);
   NetworkTables& net = b.port(1, 0, 3, 0).finish(128);
-  const std::string out = evaluate(net, stores, 5);
+  const std::string out = evaluate(net, stores, function_counter, 5);
   // nodes: 3->1, 0->2, 1->3, 2->4, 4->5, reserved 6; ports (3,2) and (1,2)
   const std::string i_graph = kIGraphHeader +
                               "    x: d0[  1]=  1, d1=  6, d2=  1\n"
@@ -340,16 +342,16 @@ TEST_F(StoresFixture, EdgeOrderPutsOpampsFirstAndOtherActiveEdgesLast) {
 TEST_F(StoresFixture, UnconjugatedCodesShareTheShapeButNotTheTreeCount) {
   NetBuilder b;
   NetworkTables& net = small_ladder(b, 128);
-  const std::string u6 = evaluate(net, stores, 6);
+  const std::string u6 = evaluate(net, stores, function_counter, 6);
   EXPECT_EQ(u6.substr(0, u6.find("i d0")),
             "Topological formula: (unconjugated Uijkl, 2-trees) \n"
             "product:: minty_nodes:4, edges:6, actual_nodes:3, form:6, topofun:6\n");
-  const std::string w7 = evaluate(net, stores, 7);
+  const std::string w7 = evaluate(net, stores, function_counter, 7);
   EXPECT_EQ(w7.substr(0, w7.find("i d0")),
             "Topological formula: (unconjugated Wijkl, 2-trees) \n"
             "product:: minty_nodes:4, edges:5, actual_nodes:3, form:2, topofun:7\n");
   EXPECT_EQ(bucket(net, stores.stores[7], 0), "r1 (1)");
-  EXPECT_EQ(stores.function_counter, 2);
+  EXPECT_EQ(function_counter, 2);
 }
 
 TEST_F(StoresFixture, PseudoBranchInAFormerElementSlotAddsNoPower) {
@@ -360,7 +362,7 @@ TEST_F(StoresFixture, PseudoBranchInAFormerElementSlotAddsNoPower) {
   net.powermap[5] = 1;
   net.branchmap[5] = 5;
   net.fmap[5] = 0;
-  const std::string out = evaluate(net, stores, 2);  // Wijij: f across port 1 in both graphs
+  const std::string out = evaluate(net, stores, function_counter, 2);  // Wijij: f across port 1 in both graphs
   EXPECT_NE(out.find(graph_line(2, 5, 2, 0, 0)), std::string::npos);
   EXPECT_EQ(bucket(net, stores.stores[2], 0), "r1 (1); r2 (1)");
   EXPECT_EQ(bucket(net, stores.stores[2], 1), "c1 (1)");
@@ -370,7 +372,7 @@ TEST_F(StoresFixture, PseudoBranchInAFormerElementSlotAddsNoPower) {
 TEST_F(StoresFixture, TreeCompletedBeforeTheLastPseudoBranchIsRejected) {
   NetBuilder b;
   NetworkTables& net = b.passive("r1", 1, 0).port(1, 0, 1, 0).finish(2 | 64);
-  const std::string out = evaluate(net, stores, 5);
+  const std::string out = evaluate(net, stores, function_counter, 5);
   const std::string tail =
       " raw i-tree no.     1 edges:  2(f1) rejected: not a  3-tree\n"
       "raw i-trees  evaluated:        1\n"
@@ -385,7 +387,7 @@ TEST_F(StoresFixture, TreeCompletedBeforeAllOpampsIsRejected) {
   NetBuilder b;
   NetworkTables& net = b.active("o1", 1, 0, 1, 0).active("o2", 1, 0, 1, 0).port(1, 0, 1, 0)
                            .finish(2);
-  const std::string out = evaluate(net, stores, 0);
+  const std::string out = evaluate(net, stores, function_counter, 0);
   const std::string tail = " raw i-tree no.     1 edges:  2(o1)  rejected: opamp sorting\n";
   ASSERT_GE(out.size(), tail.size());
   EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
@@ -396,7 +398,7 @@ TEST_F(StoresFixture, ForcedEdgesClosingACycleLeaveNoTrees) {
   // Both op amps share their input pair: they close a cycle in the i-graph.
   NetworkTables& net = b.active("o1", 2, 0, 1, 0).active("o2", 3, 0, 1, 0).passive("r1", 1, 2)
                            .passive("r2", 2, 3).passive("r3", 3, 0).port(1, 0, 3, 0).finish(64);
-  const std::string out = evaluate(net, stores, 0);
+  const std::string out = evaluate(net, stores, function_counter, 0);
   EXPECT_NE(out.find("raw i-trees  evaluated:        0\n"
                      "qualified common trees:        0\n"
                      "opampcnt= 2\n"),
@@ -409,7 +411,7 @@ TEST_F(StoresFixture, ForcedEdgesClosingACycleLeaveNoTrees) {
 TEST_F(StoresFixture, SingleRealNodeHasTheEmptyTree) {
   NetBuilder b;
   NetworkTables& net = b.passive("r1", 1, 1).port(1, 1, 1, 1).finish(2 | 8 | 64);
-  const std::string v = evaluate(net, stores, 0);
+  const std::string v = evaluate(net, stores, function_counter, 0);
   const std::string tail =
       " raw i-tree no.     1 edges: accepted\n"
       " common tree edges:\n"
@@ -424,7 +426,7 @@ TEST_F(StoresFixture, SingleRealNodeHasTheEmptyTree) {
   EXPECT_EQ(v.substr(v.size() - tail.size()), tail);
   EXPECT_EQ(bucket(net, stores.stores[0], 0), " (1)");  // the empty product, V = 1
 
-  const std::string w = evaluate(net, stores, 2);
+  const std::string w = evaluate(net, stores, function_counter, 2);
   EXPECT_NE(w.find(" raw i-tree no.     1 edges:rejected: not a  2-tree\n"), std::string::npos);
   EXPECT_EQ(stores.stores[2].terms_used, 0);
 }
@@ -434,7 +436,7 @@ TEST_F(StoresFixture, SelfLoopIsNeverATreeEdge) {
   // r2 joins node 3 to itself and is reached while node 3 is still untouched.
   NetworkTables& net = b.passive("r1", 1, 2).passive("r2", 3, 3).passive("r3", 2, 3)
                            .port(1, 2, 1, 2).finish(64);
-  const std::string out = evaluate(net, stores, 0);
+  const std::string out = evaluate(net, stores, function_counter, 0);
   EXPECT_NE(out.find("raw i-trees  evaluated:        1\nqualified common trees:        1\n"),
             std::string::npos);
   EXPECT_EQ(bucket(net, stores.stores[0], 0), "r1 r3 (1)");
@@ -444,14 +446,14 @@ TEST_F(StoresFixture, TreeLinesAndNoStoreBit) {
   NetBuilder b;
   NetworkTables& net = small_ladder(b, 256);
   net.netlist_count = 3;
-  stores.function_counter = 7;
-  EXPECT_EQ(evaluate(net, stores, 0),
+  function_counter = 7;
+  EXPECT_EQ(evaluate(net, stores, function_counter, 0),
             " 3, 8, 0, 0, 0, 1:,  2,  3\n"
             " 3, 8, 0, 0, 1, 1:,  2,  4\n");
   EXPECT_EQ(stores.stores[0].terms_used, 2);
 
   net.test_bitmap = 512;
-  EXPECT_EQ(evaluate(net, stores, 0), "");
+  EXPECT_EQ(evaluate(net, stores, function_counter, 0), "");
   EXPECT_EQ(stores.stores[0].terms_used, 0);
   for (int p = 0; p < kavrel::kPowerBuckets; ++p) EXPECT_EQ(stores.stores[0].bucket_count[p], 0);
   EXPECT_EQ(stores.topofun_evaluated[0], 1);
@@ -460,7 +462,7 @@ TEST_F(StoresFixture, TreeLinesAndNoStoreBit) {
 TEST_F(StoresFixture, ResourceBitPrintsCountersAndGrowthLines) {
   NetBuilder b;
   NetworkTables& net = rc_ladder(b, 10, 64);  // 6765 trees, all distinct terms
-  const std::string out = masked_addresses(evaluate(net, stores, 0));
+  const std::string out = masked_addresses(evaluate(net, stores, function_counter, 0));
   const std::string growth =
       "resizing termlist orig size =4472, orig ptr =0x#\n"
       "num of elements =8944, pointer =0x#\n"
@@ -502,7 +504,7 @@ TEST_F(StoresFixture, FailedGrowthReleasesTheStoreWithFourLines) {
   std::size_t limit = kavrel_test::first_termlist_bytes(net);
   ASSERT_FALSE(std::has_single_bit(limit / 5408));  // not a poly size
   kavrel::set_allocation_failure(fail_termlist_growth, &limit);
-  EXPECT_EQ(evaluate(net, stores, 0),
+  EXPECT_EQ(evaluate(net, stores, function_counter, 0),
             "insufficient memory for combining admittance terms\n"
             "raw i-trees  evaluated:     4472\n"
             "qualified common trees:     4472\n" +
@@ -518,7 +520,7 @@ TEST_F(StoresFixture, FailedGrowthTracedUnderTheResourceBit) {
   NetworkTables& net = rc_ladder(b, 12, 64);
   std::size_t limit = kavrel_test::first_termlist_bytes(net);
   kavrel::set_allocation_failure(fail_termlist_growth, &limit);
-  const std::string out = masked_addresses(evaluate(net, stores, 0));
+  const std::string out = masked_addresses(evaluate(net, stores, function_counter, 0));
   const std::string tail =
       "resizing termlist orig size =4472, orig ptr =0x#\n"
       "resize failed for insufficient memory\n"
@@ -540,7 +542,7 @@ TEST_F(StoresFixture, InitialAllocationFailureSkipsTheFunction) {
   NetBuilder b;
   NetworkTables& net = small_ladder(b, 64);
   kavrel::set_allocation_failure(fail_always, nullptr);
-  EXPECT_EQ(evaluate(net, stores, 0), "Topological formula: (V, 1-trees) \n" + kSetupFailure);
+  EXPECT_EQ(evaluate(net, stores, function_counter, 0), "Topological formula: (V, 1-trees) \n" + kSetupFailure);
   EXPECT_EQ(stores.topofun_evaluated[0], 0);
   EXPECT_EQ(stores.stores[0].termlist, nullptr);
 
@@ -550,19 +552,19 @@ TEST_F(StoresFixture, InitialAllocationFailureSkipsTheFunction) {
   std::size_t poly_bytes = sizeof(int32_t) * 2 * kavrel::kInitialPolyCapacity;
   kavrel::set_allocation_failure(fail_exact, &poly_bytes);
   net.test_bitmap = 0;
-  EXPECT_EQ(evaluate(net, stores, 1), kSetupFailure);
+  EXPECT_EQ(evaluate(net, stores, function_counter, 1), kSetupFailure);
   EXPECT_EQ(stores.topofun_evaluated[1], 0);
 
   kavrel::set_allocation_failure(nullptr, nullptr);
-  EXPECT_EQ(evaluate(net, stores, 1), "");  // a cleared flag lets the function be requested again
+  EXPECT_EQ(evaluate(net, stores, function_counter, 1), "");  // a cleared flag lets the function be requested again
   EXPECT_EQ(bucket(net, stores.stores[1], 0), "r1 (1)");
 }
 
 TEST_F(StoresFixture, ReleaseFreesFlaggedStoresAndClearsTheirFlags) {
   NetBuilder b;
   NetworkTables& net = small_ladder(b, 0);
-  evaluate(net, stores, 0);
-  evaluate(net, stores, 3);
+  evaluate(net, stores, function_counter, 0);
+  evaluate(net, stores, function_counter, 3);
   kavrel::release_term_stores(stores);
   for (int code = 0; code < 8; ++code) {
     EXPECT_EQ(stores.topofun_evaluated[code], 0);
@@ -575,17 +577,17 @@ TEST_F(StoresFixture, RunStatsAccumulateAndTheBudgetStopsEnumeration) {
   NetworkTables& net = rc_ladder(b, 6, 0);  // F(12) = 144 trees
   kavrel::RunStats stats;
   stores.stats = &stats;
-  evaluate(net, stores, 0);
+  evaluate(net, stores, function_counter, 0);
   EXPECT_EQ(stats.raw_i_trees, 144);
   EXPECT_EQ(stats.common_trees, 144);
   EXPECT_EQ(stats.terms, 144);
   EXPECT_FALSE(stats.budget_exhausted);
 
   stats.raw_tree_budget = 200;
-  evaluate(net, stores, 0);
+  evaluate(net, stores, function_counter, 0);
   EXPECT_TRUE(stats.budget_exhausted);
   EXPECT_EQ(stats.raw_i_trees, 200);
-  evaluate(net, stores, 2);
+  evaluate(net, stores, function_counter, 2);
   EXPECT_EQ(stats.raw_i_trees, 200);
   EXPECT_EQ(stores.stores[2].terms_used, 0);
 }
@@ -594,13 +596,13 @@ TEST_F(StoresFixture, TablesBeyondTheEnumerationLimitsAreRefused) {
   NetBuilder b;
   NetworkTables& net = small_ladder(b, 0);
   net.passive_edges[3].node2 = 44;
-  EXPECT_EQ(evaluate(net, stores, 0),
+  EXPECT_EQ(evaluate(net, stores, function_counter, 0),
             "network exceeds the limits of the tree enumeration; function evaluation skipped\n");
   EXPECT_EQ(stores.topofun_evaluated[0], 0);
   net.passive_edges[3].node2 = 3;
   net.port_nodes[2] = 0;
-  EXPECT_NE(evaluate(net, stores, 1), "");
-  EXPECT_EQ(evaluate(net, stores, 0), "");  // V needs no port nodes
+  EXPECT_NE(evaluate(net, stores, function_counter, 1), "");
+  EXPECT_EQ(evaluate(net, stores, function_counter, 0), "");  // V needs no port nodes
 }
 
 }  // namespace

@@ -47,7 +47,8 @@ class NetlistTest : public ::testing::Test {
     const std::size_t before = read_output(out_, buffer_, length_).size();
     stores_.topofun_evaluated[code] = 1;
     kavrel::evaluate_topofun(*net_, stores_, out_, net_->passive_snapshot,
-                             net_->active_edge_count, net_->tree_branch_count, code);
+                             net_->active_edge_count, net_->tree_branch_count, code,
+                             function_counter_);
     return read_output(out_, buffer_, length_).substr(before);
   }
 
@@ -58,6 +59,7 @@ class NetlistTest : public ::testing::Test {
 
   std::unique_ptr<NetworkTables> net_ = std::make_unique<NetworkTables>();
   kavrel::TopofunStores stores_;
+  int32_t function_counter_ = 0;
   char* buffer_ = nullptr;
   std::size_t length_ = 0;
   FILE* out_ = open_memstream(&buffer_, &length_);

@@ -183,8 +183,10 @@ TEST(TreesOracle, SignedCommonTreeSumsEqualIncidenceDeterminants) {
       char* buffer = nullptr;
       std::size_t length = 0;
       FILE* out = open_memstream(&buffer, &length);
+      int32_t function_counter = 0;
       kavrel::evaluate_topofun(r.net, stores, out, r.net.passive_snapshot,
-                               r.net.active_edge_count, r.net.tree_branch_count, code);
+                               r.net.active_edge_count, r.net.tree_branch_count, code,
+                               function_counter);
       std::fclose(out);
       std::free(buffer);
       ASSERT_EQ(stores.topofun_evaluated[code], 1);
@@ -205,7 +207,8 @@ TEST(TreesOracle, SignedCommonTreeSumsEqualIncidenceDeterminants) {
         stores.topofun_evaluated[code] = 1;
         out = open_memstream(&buffer, &length);
         kavrel::evaluate_topofun(r.net, stores, out, r.net.passive_snapshot,
-                                 r.net.active_edge_count, r.net.tree_branch_count, code);
+                                 r.net.active_edge_count, r.net.tree_branch_count, code,
+                                 function_counter);
         std::fclose(out);
         std::free(buffer);
         kavrel::release_term_stores(stores);

@@ -14,35 +14,35 @@ namespace kavrel {
 namespace {
 
 void request_once(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun,
-                  int& requests) {
+                  int& requests, int32_t& function_counter) {
   if (stores.topofun_evaluated[topofun]) return;
   // After a write failure nothing more is computed; an unset flag keeps the
   // function's parameters from being printed.
   if (run_stopped(stores.stats)) return;
   stores.topofun_evaluated[topofun] = 1;
   ++requests;
-  evaluate_within_memory(net, stores, out, topofun);
+  evaluate_within_memory(net, stores, out, topofun, function_counter);
 }
 
 void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
                         const int32_t (&labels)[4]) {
   for (int32_t& flag : stores.topofun_evaluated) flag = 0;
   int requests = 0;
+  int32_t function_counter = 0;
 
   for (int r = 0; r < kParamRows; ++r) {
     const ParamRow& row = param_table[r];
-    stores.function_counter = row.param_code;
+    function_counter = row.param_code;
     if (!net.param_selected[r] || is_scattering_row(row)) continue;
     note_parameter(stores.stats, param_names[r]);
-    request_once(net, stores, out, row.num_topofun, requests);
-    request_once(net, stores, out, row.den_topofun, requests);
+    request_once(net, stores, out, row.num_topofun, requests, function_counter);
+    request_once(net, stores, out, row.den_topofun, requests, function_counter);
   }
   if (requests == 0) return;
 
   const LastUses uses = last_uses(net, stores, false);
   for (int r = 0; r < kParamRows; ++r) {
     const ParamRow& row = param_table[r];
-    stores.function_counter = row.param_code;
     if (!prints_row(net, stores, r, false)) continue;
     std::fprintf(
         out, " Function:\n %s( %d, %d; %d, %d) = %s( %d, %d)/%s( %d, %d) for %s( %d, %d)=0\n",
@@ -58,10 +58,11 @@ void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
 
 }  // namespace
 
-void evaluate_within_memory(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun) {
+void evaluate_within_memory(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun,
+                            int32_t function_counter) {
   try {
     evaluate_topofun(net, stores, out, net.passive_snapshot, net.active_edge_count,
-                     net.tree_branch_count, topofun);
+                     net.tree_branch_count, topofun, function_counter);
   } catch (const std::bad_alloc&) {
     free_term_store(stores.stores[topofun]);
     stores.topofun_evaluated[topofun] = 0;

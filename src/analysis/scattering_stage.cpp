@@ -13,11 +13,12 @@ namespace kavrel {
 
 namespace {
 
-void request(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun, int row) {
+void request(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun, int row,
+             int32_t& function_counter) {
   if (run_stopped(stores.stats)) return;
   note_parameter(stores.stats, param_names[row]);
   stores.topofun_evaluated[topofun] = 1;
-  evaluate_within_memory(net, stores, out, topofun);
+  evaluate_within_memory(net, stores, out, topofun, function_counter);
 }
 
 }  // namespace
@@ -27,11 +28,12 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
   for (int32_t& flag : stores.topofun_evaluated) flag = 0;
   int requests = 0;
   bool embedded = false;
+  int32_t function_counter = 0;
 
   for (int r = 0; r < kParamRows; ++r) {
     const ParamRow& row = param_table[r];
     if (!net.param_selected[r]) continue;
-    stores.function_counter = row.param_code;
+    function_counter = row.param_code;
     if (!is_scattering_row(row)) continue;
     if (!embedded) {
       embedded = true;
@@ -39,7 +41,7 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
     }
     if (!stores.topofun_evaluated[row.den_topofun]) {
       ++requests;
-      request(net, stores, out, row.den_topofun, r);
+      request(net, stores, out, row.den_topofun, r, function_counter);
     }
   }
   if (requests == 0) return;
@@ -58,15 +60,14 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
   for (int r = 0; r < kParamRows; ++r) {
     const ParamRow& row = param_table[r];
     if (!net.param_selected[r]) continue;
-    stores.function_counter = row.param_code;
+    function_counter = row.param_code;
     if (is_scattering_row(row) && !stores.topofun_evaluated[row.num_topofun])
-      request(net, stores, out, row.num_topofun, r);
+      request(net, stores, out, row.num_topofun, r, function_counter);
   }
 
   const LastUses uses = last_uses(net, stores, true);
   for (int r = 0; r < kParamRows; ++r) {
     const ParamRow& row = param_table[r];
-    stores.function_counter = row.param_code;
     if (!prints_row(net, stores, r, true)) continue;
     std::fprintf(out, " Function:\n %s( %d, %d; %d, %d) for %s normalization\n", row.param_letter,
                  port_labels[row.first_port_pos], port_labels[row.first_port_neg],

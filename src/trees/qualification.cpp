@@ -2,6 +2,8 @@
 
 #include <bit>
 
+#include "trees/union_find.h"
+
 namespace kavrel {
 
 namespace {
@@ -9,33 +11,22 @@ namespace {
 // List positions 1..127 fit two 64-bit sets; a tree lists at most 41 edges.
 constexpr int kMaxListPositions = 127;
 
-int find_root(int8_t* parent, int node) {
-  while (parent[node] != node) {
-    parent[node] = parent[parent[node]];
-    node = parent[node];
-  }
-  return node;
-}
-
 // Whether the listed edges, taken as v-graph edges, connect every node
 // 1..nodes-1 to the start node (vnode1 of the first listed edge). An empty list
 // spans a network of a single real node.
 bool spans_v_graph(const EdgeLists& lists, int nodes, const TreeEdgeList& tree) {
   if (tree.count == 0) return nodes - 1 <= 1;
-  int8_t parent[kEnumNodeSlots];
-  for (int v = 1; v <= nodes; ++v) parent[v] = static_cast<int8_t>(v);
+  NodeSets sets;
+  sets.separate(nodes);
   for (int k = 1; k <= tree.count; ++k) {
     const int e = tree.edge[k];
-    const int a = find_root(parent, lists.vnode1[e]);
-    const int b = find_root(parent, lists.vnode2[e]);
     // With at most nodes-2 edges, one that closes a cycle leaves too few to
     // connect the nodes-1 network nodes.
-    if (a == b && tree.count <= nodes - 2) return false;
-    parent[a] = static_cast<int8_t>(b);
+    if (!sets.join(lists.vnode1[e], lists.vnode2[e]) && tree.count <= nodes - 2) return false;
   }
-  const int start = find_root(parent, lists.vnode1[tree.edge[1]]);
+  const int start = sets.root(lists.vnode1[tree.edge[1]]);
   for (int v = 1; v <= nodes - 1; ++v) {
-    if (find_root(parent, v) != start) return false;
+    if (sets.root(v) != start) return false;
   }
   return true;
 }
@@ -77,10 +68,7 @@ bool qualify_raw_tree(const QualificationSettings& settings, const TreeEdgeList&
     return false;
   }
   if ((tree.kinds & kPortKinds) != settings.form) {
-    if (listing) {
-      const char* order = settings.form == 2 ? "2" : (settings.form == 0 ? "1" : "3");
-      std::fprintf(out, "rejected: not a  %s-tree\n", order);
-    }
+    if (listing) std::fprintf(out, "rejected: not a  %s-tree\n", form_order_text(settings.form));
     return false;
   }
   if (!settings.v_test_redundant &&

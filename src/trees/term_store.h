@@ -130,7 +130,6 @@ inline int32_t& poly_entry(const TermStore& store, int row, int power) {
 struct TopofunStores {
   TermStore stores[8];
   int32_t topofun_evaluated[8] = {};
-  int32_t function_counter = 0;
   RunStats* stats = nullptr;  // optional; evaluations add their counts
 };
 

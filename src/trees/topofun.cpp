@@ -17,13 +17,20 @@ constexpr char kSetupMemoryMessage[] =
 constexpr char kSetupLimitMessage[] =
     "network exceeds the limits of the tree enumeration; function evaluation skipped\n";
 
+// Terminal indices into port_nodes.
+constexpr int kPlusP1 = 0;
+constexpr int kMinusP1 = 1;
+constexpr int kPlusP2 = 2;
+constexpr int kMinusP2 = 3;
+
 struct PseudoBranch {
   const char* name;
   int32_t kind;
-  int v_pos, v_neg;  // terminal indices into port_nodes
-  int i_pos, i_neg;
+  int v_pos, v_neg;  // terminal indices of its ends in the v-graph
+  int i_pos, i_neg;  // and in the i-graph
 };
 
+// The pseudo-branches that turn a k-tree function into spanning trees.
 struct PortShape {
   int form;
   int count;
@@ -31,21 +38,28 @@ struct PortShape {
 };
 
 PortShape port_shape(int topofun) {
+  constexpr PseudoBranch kNone{};
+  constexpr PseudoBranch kPort1ToPort2{"f", kKindFirstPort, kPlusP1, kMinusP1, kPlusP2, kMinusP2};
+  constexpr PseudoBranch kPort1{"f", kKindFirstPort, kPlusP1, kMinusP1, kPlusP1, kMinusP1};
+  constexpr PseudoBranch kPort2{"f", kKindFirstPort, kPlusP2, kMinusP2, kPlusP2, kMinusP2};
+  constexpr PseudoBranch kPort2ToPort1{"f", kKindFirstPort, kPlusP2, kMinusP2, kPlusP1, kMinusP1};
+  constexpr PseudoBranch kFirstOfTwo{"f1", kKindFirstPort, kPlusP1, kMinusP1, kPlusP1, kMinusP1};
+  constexpr PseudoBranch kSecondOfTwo{"f2", kKindSecondPort, kPlusP2, kMinusP2, kPlusP2, kMinusP2};
   switch (topofun) {
-    case 1:
-    case 7:
-      return {2, 1, {{"f", 2, 0, 1, 2, 3}, {}}};
-    case 2:
-      return {2, 1, {{"f", 2, 0, 1, 0, 1}, {}}};
-    case 3:
-      return {2, 1, {{"f", 2, 2, 3, 2, 3}, {}}};
-    case 4:
-      return {2, 1, {{"f", 2, 2, 3, 0, 1}, {}}};
-    case 5:
-    case 6:
-      return {6, 2, {{"f1", 2, 0, 1, 0, 1}, {"f2", 4, 2, 3, 2, 3}}};
-    default:
-      return {0, 0, {{}, {}}};
+    case 1:  // Wijkl
+    case 7:  // unconjugated Wijkl
+      return {kFormTwoTrees, 1, {kPort1ToPort2, kNone}};
+    case 2:  // Wijij
+      return {kFormTwoTrees, 1, {kPort1, kNone}};
+    case 3:  // Wklkl
+      return {kFormTwoTrees, 1, {kPort2, kNone}};
+    case 4:  // Wklij
+      return {kFormTwoTrees, 1, {kPort2ToPort1, kNone}};
+    case 5:  // Uijkl
+    case 6:  // unconjugated Uijkl
+      return {kFormThreeTrees, 2, {kFirstOfTwo, kSecondOfTwo}};
+    default:  // V
+      return {kFormSpanningTrees, 0, {kNone, kNone}};
   }
 }
 
@@ -154,9 +168,10 @@ void build_edge_lists(NetworkTables& net, const PortShape& shape, int passive_ed
 }  // namespace
 
 void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out, int passive_edges,
-                      int active_edges, int tree_branch_count, int topofun) {
+                      int active_edges, int tree_branch_count, int topofun,
+                      int32_t& function_counter) {
   if (topofun < 0 || topofun >= kTopofunCount) return;
-  ++stores.function_counter;
+  ++function_counter;
   const int32_t bits = net.test_bitmap;
   if (bits & kFormulaBits) {
     std::fprintf(out, "Topological formula: (%s, %1d-trees) \n", topofun_names[topofun],
@@ -175,7 +190,7 @@ void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out, int 
     return;
   }
 
-  net.fmap[1] = 0;
+  net.fmap[1] = kKindOrdinary;
   if (alloc_term_store(store, net.branch_name_count + 1,
                        power_columns_needed(net, passive_edges, active_edges)) != 0) {
     stores.topofun_evaluated[topofun] = 0;
@@ -186,7 +201,8 @@ void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out, int 
   EdgeLists lists;
   build_edge_lists(net, shape, passive_edges, active_edges, lists);
 
-  if (product(net, lists, stores, out, nodes, tree_branch_count, shape.form, topofun) != 0) {
+  if (product(net, lists, stores, out, nodes, tree_branch_count, shape.form, topofun,
+              function_counter) != 0) {
     std::fprintf(out, "%s", kSetupMemoryMessage);
     return;
   }

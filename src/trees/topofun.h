@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "input/network_tables.h"
@@ -9,9 +10,11 @@ namespace kavrel {
 
 // Evaluates topological function `topofun` (0..7) into stores.stores[topofun].
 // On failure the store is released and its topofun_evaluated flag cleared.
+// function_counter numbers the term lines of the trace: the driver sets it to
+// the code of the parameter it works on, each evaluation adds 1 to it first.
 void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out,
                       int passive_edges, int active_edges, int tree_branch_count,
-                      int topofun);
+                      int topofun, int32_t& function_counter);
 
 // Frees the store of every code whose flag is set.
 void release_term_stores(TopofunStores& stores);

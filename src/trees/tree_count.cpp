@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "trees/union_find.h"
+
 namespace kavrel {
 
 namespace {
@@ -73,21 +75,13 @@ Checked bareiss_determinant(Wide (&m)[kEnumNodeSlots][kEnumNodeSlots], int n) {
   return result;
 }
 
-int find_root(int (&parent)[kEnumNodeSlots], int v) {
-  while (parent[v] != v) {
-    parent[v] = parent[parent[v]];
-    v = parent[v];
-  }
-  return v;
-}
-
 }  // namespace
 
 TreeCount count_raw_i_trees(const EdgeLists& lists, int nodes) {
   TreeCount count;
   if (nodes < 1 || nodes >= kEnumNodeSlots || lists.edges < 1) return count;
-  int parent[kEnumNodeSlots];
-  for (int v = 0; v < kEnumNodeSlots; ++v) parent[v] = v;
+  NodeSets sets;
+  sets.separate(NodeSets::kSlots - 1);
   auto in_range = [nodes](int v) { return v >= 1 && v <= nodes; };
 
   int last_forced = 1;
@@ -106,10 +100,7 @@ TreeCount count_raw_i_trees(const EdgeLists& lists, int nodes) {
     const int a = lists.inode1[e];
     const int b = lists.inode2[e];
     if (!in_range(a) || !in_range(b)) return count;
-    const int ra = find_root(parent, a);
-    const int rb = find_root(parent, b);
-    if (ra == rb) return count;  // a forced cycle: no tree
-    parent[ra] = rb;
+    if (!sets.join(a, b)) return count;  // a forced cycle: no tree
     // Edge 1 and the forced edges before it already span every node while
     // forced edges are still undecided: the enumeration meets that one tree
     // (which qualification rejects for the forced edges it lacks) and has
@@ -123,7 +114,7 @@ TreeCount count_raw_i_trees(const EdgeLists& lists, int nodes) {
   int index_of[kEnumNodeSlots];
   int merged_nodes = 0;
   for (int v = 1; v <= nodes; ++v) {
-    if (find_root(parent, v) == v) index_of[v] = merged_nodes++;
+    if (sets.root(v) == v) index_of[v] = merged_nodes++;
   }
   // The Laplacian without the row and column of the last merged node.
   const int n = merged_nodes - 1;
@@ -133,8 +124,8 @@ TreeCount count_raw_i_trees(const EdgeLists& lists, int nodes) {
     const int a = lists.inode1[e];
     const int b = lists.inode2[e];
     if (!in_range(a) || !in_range(b)) return count;
-    const int x = index_of[find_root(parent, a)];
-    const int y = index_of[find_root(parent, b)];
+    const int x = index_of[sets.root(a)];
+    const int y = index_of[sets.root(b)];
     if (x == y) continue;  // a loop belongs to no tree
     if (x < n) ++laplacian[x][x];
     if (y < n) ++laplacian[y][y];

@@ -1,0 +1,310 @@
+#include "trees/tree_enumerator.h"
+
+#include <bit>
+
+#include "trees/union_find.h"
+
+namespace kavrel {
+
+static_assert(NodeSets::kSlots >= kEnumNodeSlots);
+
+namespace {
+
+int v_graph_node_count(const EdgeLists& lists, int nodes) {
+  for (int e = 2; e <= lists.edges; ++e) {
+    if (lists.vnode1[e] == nodes || lists.vnode2[e] == nodes) return nodes;
+  }
+  return nodes - 1;
+}
+
+// Component numbers stay dense: hi joins lo, the numbers above hi close up.
+void merge_labels(NodeLabels& labels, int label_a, int label_b) {
+  const int lo = label_a < label_b ? label_a : label_b;
+  const int hi = label_a < label_b ? label_b : label_a;
+  // Over the whole padded block, without branches, so that it vectorizes;
+  // unused slots hold 0, which no rule changes.
+  const auto lo8 = static_cast<int8_t>(lo);
+  const auto hi8 = static_cast<int8_t>(hi);
+  for (int8_t& label : labels.of) {
+    const int8_t above = label > hi8 ? 1 : 0;
+    const int8_t joined = label == hi8 ? lo8 : label;
+    label = static_cast<int8_t>(joined - above);
+  }
+}
+
+int smallest_of(const GraphForest& forest, int v) {
+  const int smallest = forest.smallest.of[v];
+  return smallest != 0 ? smallest : v;
+}
+
+}  // namespace
+
+TreeEnumerator::TreeEnumerator(const EdgeLists& lists, const QualificationSettings& qualification,
+                               long long raw_tree_limit, const Pruning& pruning,
+                               RunMonitor* monitor)
+    : lists_(lists),
+      qualification_(qualification),
+      nodes_(qualification.nodes),
+      edges_(lists.edges),
+      raw_tree_limit_(raw_tree_limit),
+      pruning_(pruning),
+      v_node_count_(v_graph_node_count(lists, qualification.nodes)),
+      monitor_(monitor),
+      track_i_forest_(pruning.incremental_sign),
+      track_v_forest_(pruning.incremental_sign || pruning.non_common_trees) {}
+
+void TreeEnumerator::next_tree() {
+  if (enum_state == EnumState::kNotStarted) {
+    start();
+    if (raw_tree_limit_ <= 0) {
+      budget_reached = true;
+      enum_state = EnumState::kExhausted;
+      return;
+    }
+    if (!anything_to_find()) {
+      enum_state = EnumState::kExhausted;
+      return;
+    }
+  } else if (enum_state == EnumState::kTreeReady) {
+    if (!backtrack()) return;
+  } else {
+    enum_state = EnumState::kExhausted;
+    return;
+  }
+
+  for (;;) {
+    if (monitor_ != nullptr && monitor_->poll()) {
+      abandoned = true;
+      enum_state = EnumState::kExhausted;
+      return;
+    }
+    if (next_edge_ > edges_) {
+      if (!backtrack()) return;
+      continue;
+    }
+    const int e = next_edge_++;
+    const int a = lists_.inode1[e];
+    const int b = lists_.inode2[e];
+    const int label_a = labels_.of[a];
+    const int label_b = labels_.of[b];
+    // A self-loop or an edge between nodes of one component closes a cycle.
+    const bool closes_cycle = a == b || (label_a != 0 && label_a == label_b);
+    const bool v_dead = !closes_cycle && pruning_.non_common_trees && e != 1 && closes_v_cycle(e);
+
+    // The alternative without an ordinary edge is worth saving only if
+    // enough edges remain for a spanning tree. Level 0, the alternative
+    // without the reserved edge, is saved as it is: it is never resumed.
+    bool save_alternative =
+        (lists_.dmap[e] & kForcedKinds) == 0 && undeleted_edges_ - 1 >= nodes_ - 1;
+    if (save_alternative && e != 1) save_alternative = alternative_may_hold_tree(closes_cycle);
+
+    if (closes_cycle || v_dead) {
+      // Saving the alternative and resuming it at once amounts to going on
+      // without the edge; level 0 is never resumed.
+      if (save_alternative && stack_depth_ >= 1) {
+        --undeleted_edges_;
+        continue;
+      }
+      if (save_alternative && !push()) return;
+      if (!backtrack()) return;
+      continue;
+    }
+    if (save_alternative && !push()) return;
+    take_edge(e, label_a, label_b);
+
+    // Also after an edge joining two fresh nodes: with a single real node
+    // the reserved edge alone is the spanning tree.
+    if (labelled_nodes_ == nodes_ && next_label_ == 2) {
+      if (monitor_ != nullptr) monitor_->set_raw_trees(raw_tree_count + 1);
+      if (++raw_tree_count >= raw_tree_limit_) {
+        budget_reached = true;
+        enum_state = EnumState::kExhausted;
+        return;
+      }
+      if (qualify_raw_tree(qualification_, tree_, raw_tree_count)) return;
+      if (!backtrack()) return;
+    }
+  }
+}
+
+void TreeEnumerator::start() {
+  enum_state = EnumState::kTreeReady;
+  labels_ = NodeLabels{};
+  i_forest_ = GraphForest{NodeLabels{}, 0, 1};
+  v_forest_ = GraphForest{NodeLabels{}, 0, 1};
+  v_cycle_ = false;
+  stack_depth_ = 0;
+  next_label_ = 1;
+  next_edge_ = 1;
+  undeleted_edges_ = edges_;
+  labelled_nodes_ = 0;
+  tree_.count = 0;
+  tree_.kinds = 0;
+  tree_.opamps = 0;
+  raw_tree_count = 0;
+}
+
+// Takes edge e (its endpoints labelled label_a, label_b) into the partial
+// tree; it closes no cycle.
+void TreeEnumerator::take_edge(int e, int label_a, int label_b) {
+  if (e != 1) {
+    const int32_t kind = lists_.dmap[e];
+    tree_.edge[++tree_.count] = e;
+    tree_.kinds |= kind;
+    tree_.opamps += kind & kKindOpamp;
+    if (track_i_forest_) join(i_forest_, lists_.inode1[e], lists_.inode2[e]);
+    if (track_v_forest_ && !join(v_forest_, lists_.vnode1[e], lists_.vnode2[e])) v_cycle_ = true;
+  }
+  int8_t* label = labels_.of;
+  const int a = lists_.inode1[e];
+  const int b = lists_.inode2[e];
+  if (label_a == 0 && label_b == 0) {
+    label[a] = label[b] = static_cast<int8_t>(next_label_++);
+    labelled_nodes_ += 2;
+  } else if (label_a == 0) {
+    label[a] = static_cast<int8_t>(label_b);
+    ++labelled_nodes_;
+  } else if (label_b == 0) {
+    label[b] = static_cast<int8_t>(label_a);
+    ++labelled_nodes_;
+  } else {
+    merge_components(label_a, label_b);
+  }
+}
+
+void TreeEnumerator::merge_components(int label_a, int label_b) {
+  merge_labels(labels_, label_a, label_b);
+  --next_label_;
+}
+
+// Whether taking edge e would close a cycle in the v-graph among the taken
+// edges but the reserved one.
+bool TreeEnumerator::closes_v_cycle(int e) const {
+  const int a = lists_.vnode1[e];
+  const int b = lists_.vnode2[e];
+  return a == b || smallest_of(v_forest_, a) == smallest_of(v_forest_, b);
+}
+
+// Joins the components of a and b; false when they are one already (the
+// forest is then unchanged).
+bool TreeEnumerator::join(GraphForest& forest, int a, int b) const {
+  const int smallest_a = smallest_of(forest, a);
+  const int smallest_b = smallest_of(forest, b);
+  if (smallest_a == smallest_b) return false;
+  const int lo = smallest_a < smallest_b ? smallest_a : smallest_b;
+  const int hi = smallest_a < smallest_b ? smallest_b : smallest_a;
+  if (pruning_.incremental_sign) {
+    // The pivot, and the rows retired before that come after row hi.
+    const bool pivot_negative = smallest_a != hi;
+    const bool odd_inversions = (std::popcount(forest.retired >> (hi + 1)) & 1) != 0;
+    if (pivot_negative != odd_inversions) forest.sign = -forest.sign;
+    forest.retired |= uint64_t{1} << hi;
+  }
+  forest.smallest.of[a] = static_cast<int8_t>(smallest_a);
+  forest.smallest.of[b] = static_cast<int8_t>(smallest_b);
+  const auto lo8 = static_cast<int8_t>(lo);
+  const auto hi8 = static_cast<int8_t>(hi);
+  for (int8_t& label : forest.smallest.of) label = label == hi8 ? lo8 : label;
+  return true;
+}
+
+// Whether the components of `labels` (label 0: a node on its own), joined
+// by the edges from `first` on between end1 and end2, connect nodes
+// 1..required; the edges touch nodes 1..node_count only.
+bool TreeEnumerator::joined(const NodeLabels& labels, const int32_t* end1, const int32_t* end2,
+                            int first, int node_count, int required) const {
+  NodeSets sets;
+  sets.separate(node_count);
+  int8_t first_node_of[sizeof(NodeLabels::of)] = {};
+  int components = 0;
+  for (int v = 1; v <= node_count; ++v) {
+    const int label = labels.of[v];
+    if (label != 0 && first_node_of[label] != 0) {
+      sets.join(v, first_node_of[label]);
+      continue;
+    }
+    if (label != 0) first_node_of[label] = static_cast<int8_t>(v);
+    ++components;
+  }
+  for (int f = first; f <= edges_ && components > 1; ++f) {
+    if (sets.join(end1[f], end2[f])) --components;
+  }
+  if (components == 1) return true;
+  if (required == node_count) return false;
+  const int start = sets.root(1);
+  for (int v = 2; v <= required; ++v) {
+    if (sets.root(v) != start) return false;
+  }
+  return true;
+}
+
+// For the alternative without the edge just decided (next_edge_ - 1, not
+// the reserved edge): whether it may still hold a tree that is wanted.
+bool TreeEnumerator::alternative_may_hold_tree(bool closes_cycle) const {
+  // An edge that closes a cycle leaves the remaining i-graph connected.
+  if (pruning_.dead_alternatives && !closes_cycle &&
+      !joined(labels_, lists_.inode1, lists_.inode2, next_edge_, nodes_, nodes_)) {
+    return false;
+  }
+  return !pruning_.non_common_trees || joined(v_forest_.smallest, lists_.vnode1, lists_.vnode2,
+                                              next_edge_, v_node_count_, nodes_ - 1);
+}
+
+// Before the first decision: whether the whole i-graph (and, when pruning
+// for common trees, the v-graph without the reserved edge) is connected.
+bool TreeEnumerator::anything_to_find() const {
+  const NodeLabels none{};
+  if (pruning_.dead_alternatives &&
+      !joined(none, lists_.inode1, lists_.inode2, 1, nodes_, nodes_)) {
+    return false;
+  }
+  return !pruning_.non_common_trees ||
+         joined(none, lists_.vnode1, lists_.vnode2, 2, v_node_count_, nodes_ - 1);
+}
+
+// Saves the alternative without the edge just selected (next_edge_ - 1).
+bool TreeEnumerator::push() {
+  if (stack_depth_ >= kStackLevels) {
+    // Unreachable: a level is saved only below a partial tree of at most
+    // nodes-2 edges. Stop rather than overrun.
+    enum_state = EnumState::kExhausted;
+    return false;
+  }
+  StackLevel& level = stack_[stack_depth_++];
+  level.labels = labels_;
+  level.i_forest = i_forest_;
+  level.v_forest = v_forest_;
+  level.v_cycle = v_cycle_;
+  level.next_label = next_label_;
+  level.next_edge = next_edge_;
+  level.undeleted_edges = undeleted_edges_ - 1;
+  level.labelled_nodes = labelled_nodes_;
+  level.tree_edges = tree_.count;
+  level.tree_kinds = tree_.kinds;
+  level.tree_opamps = tree_.opamps;
+  return true;
+}
+
+// Level 0 holds the alternative without the reserved edge, which holds no
+// spanning tree, so the enumeration ends instead of resuming it.
+bool TreeEnumerator::backtrack() {
+  if (stack_depth_ <= 1) {
+    enum_state = EnumState::kExhausted;
+    return false;
+  }
+  const StackLevel& level = stack_[--stack_depth_];
+  labels_ = level.labels;
+  i_forest_ = level.i_forest;
+  v_forest_ = level.v_forest;
+  v_cycle_ = level.v_cycle;
+  next_label_ = level.next_label;
+  next_edge_ = level.next_edge;
+  undeleted_edges_ = level.undeleted_edges;
+  labelled_nodes_ = level.labelled_nodes;
+  tree_.count = level.tree_edges;
+  tree_.kinds = level.tree_kinds;
+  tree_.opamps = level.tree_opamps;
+  return true;
+}
+
+}  // namespace kavrel

@@ -1,0 +1,143 @@
+#pragma once
+
+#include <cstdint>
+
+#include "trees/enumeration.h"
+#include "trees/qualification.h"
+#include "trees/run_monitor.h"
+
+namespace kavrel {
+
+// Node labels padded to a whole number of vector words, copied as a block.
+struct NodeLabels {
+  int8_t of[48];
+};
+static_assert(sizeof(NodeLabels::of) >= kEnumNodeSlots);
+
+// The components of the taken edges but the reserved one in one graph, each
+// named by its smallest node (0: a node no taken edge touches). With the
+// sign tracked: the nodes whose rows the reduced incidence matrix of these
+// edges has retired (below), and that matrix's sign so far.
+//
+// Taking edge e joins components lo < hi: row lo += row hi clears column e
+// but for row hi, whose other entries in earlier columns are 0. Ordered by the
+// columns they were retired at, the rows form a triangular matrix, so the
+// determinant is the product of the pivots (+1 where e's first endpoint lies
+// in hi) and the sign of the order of the retired rows. Row 1, the reference
+// node's, is never retired, so that it drops out of the matrix.
+struct GraphForest {
+  NodeLabels smallest;
+  uint64_t retired;
+  int sign;
+};
+
+// One saved alternative: the state just after an ordinary edge was excluded.
+struct StackLevel {
+  NodeLabels labels;
+  GraphForest i_forest;
+  GraphForest v_forest;
+  int next_label;
+  int next_edge;
+  int undeleted_edges;
+  int labelled_nodes;
+  int tree_edges;
+  int32_t tree_kinds;
+  int tree_opamps;
+  bool v_cycle;
+};
+
+// Shortcuts past parts of the search that hold nothing wanted.
+struct Pruning {
+  // Exact: an alternative whose remaining edges (taken and undecided) no
+  // longer connect every node holds no spanning tree and is not saved. The
+  // raw i-trees and their order stay the same.
+  bool dead_alternatives = false;
+  // Only for when raw i-trees are neither listed nor counted: a partial tree
+  // is abandoned once it cannot become a common tree, because its edges but
+  // the reserved one close a cycle in the v-graph or because the taken and
+  // undecided edges no longer connect the network's nodes in the v-graph.
+  bool non_common_trees = false;
+  // Not a shortcut past trees: the sign of each common tree is kept up as
+  // edges are taken and released, instead of walking both trees. Only for
+  // graphs in which no edge but the reserved one touches the reserved node.
+  bool incremental_sign = false;
+};
+
+// Where the generator stands between two calls of next_tree().
+enum class EnumState {
+  kNotStarted,  // the next call starts afresh
+  kTreeReady,   // a common tree has just been delivered in tree()
+  kExhausted,   // no tree is left
+};
+
+// Minty's enumeration of the spanning trees of the i-graph with Chan's
+// explicit stack, run as a generator: next_tree() resumes where the previous
+// call delivered a common tree.
+//
+// Edges are decided strictly in increasing order: the edges below next_edge
+// are decided, the others undecided. The taken edges (but the reserved one)
+// are therefore kept in increasing order in tree_, and a saved level only
+// needs the length of that list, the node labels and a few counts; the
+// counts of undeleted edges and of labelled nodes stand in for rescanning
+// the marks and the labels.
+class TreeEnumerator {
+ public:
+  TreeEnumerator(const EdgeLists& lists, const QualificationSettings& qualification,
+                 long long raw_tree_limit, const Pruning& pruning, RunMonitor* monitor);
+
+  EnumState enum_state = EnumState::kNotStarted;
+  long long raw_tree_count = 0;
+  bool budget_reached = false;
+  // The run's output failed: the enumeration was abandoned.
+  bool abandoned = false;
+
+  const TreeEdgeList& tree() const { return tree_; }
+  // With the sign tracked: the sign of the common tree in tree(), the product
+  // of its reduced incidence determinants in both graphs.
+  int tree_sign() const { return i_forest_.sign * v_forest_.sign; }
+
+  void next_tree();
+
+ private:
+  void start();
+  void take_edge(int e, int label_a, int label_b);
+  void merge_components(int label_a, int label_b);
+  bool closes_v_cycle(int e) const;
+  bool join(GraphForest& forest, int a, int b) const;
+  bool joined(const NodeLabels& labels, const int32_t* end1, const int32_t* end2, int first,
+              int node_count, int required) const;
+  bool alternative_may_hold_tree(bool closes_cycle) const;
+  bool anything_to_find() const;
+  bool push();
+  bool backtrack();
+
+  const EdgeLists& lists_;
+  const QualificationSettings& qualification_;
+  const int nodes_;
+  const int edges_;
+  const long long raw_tree_limit_;
+  const Pruning pruning_;
+  // Nodes the v-graph edges but edge 1 touch: the reserved node only in
+  // tables not built by the reader.
+  const int v_node_count_;
+  RunMonitor* const monitor_;
+
+  // Whether the forests below are kept up.
+  const bool track_i_forest_;
+  const bool track_v_forest_;
+
+  NodeLabels labels_{};
+  GraphForest i_forest_{};
+  GraphForest v_forest_{};
+  // A taken edge but the reserved one closed a cycle in the v-graph.
+  bool v_cycle_ = false;
+  int next_label_ = 1;
+  int next_edge_ = 1;
+  int undeleted_edges_ = 0;
+  int labelled_nodes_ = 0;
+  int stack_depth_ = 0;
+  TreeEdgeList tree_;
+  StackLevel stack_[kStackLevels];
+};
+
+}  // namespace kavrel
