@@ -224,11 +224,12 @@ TEST(TreeCount, EqualsTheRawTreesOfThePlainEnumeration) {
     stats.monitor = &monitor;
     kavrel::TopofunStores stores;
     stores.stats = &stats;
+    int32_t function_counter = 0;
     for (int code = 0; code < 6; ++code) {
       const long long before = stats.raw_i_trees;
       stores.topofun_evaluated[code] = 1;
       kavrel::evaluate_topofun(*net, stores, sink, net->passive_snapshot, net->active_edge_count,
-                               net->tree_branch_count, code);
+                               net->tree_branch_count, code, function_counter);
       if (stores.topofun_evaluated[code] == 0) continue;
       const kavrel::TreeCount& counted = monitor.enumeration_total();
       ASSERT_FALSE(counted.exceeded);

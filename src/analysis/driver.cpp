@@ -59,7 +59,7 @@ void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
 }  // namespace
 
 void evaluate_within_memory(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun,
-                            int32_t function_counter) {
+                            int32_t& function_counter) {
   try {
     evaluate_topofun(net, stores, out, net.passive_snapshot, net.active_edge_count,
                      net.tree_branch_count, topofun, function_counter);

@@ -16,6 +16,6 @@ void analyse_netlist(NetworkTables& net, FILE* out, RunStats* stats = nullptr);
 // store is released and its flag cleared, with the message of a store that
 // cannot grow, so that its parameters are skipped and the analysis goes on.
 void evaluate_within_memory(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun,
-                            int32_t function_counter);
+                            int32_t& function_counter);
 
 }  // namespace kavrel
