@@ -10,6 +10,15 @@ static_assert(NodeSets::kSlots >= kEnumNodeSlots);
 
 namespace {
 
+// Without a target flag for the instruction, std::popcount becomes a library
+// call, which costs more than these few operations in the hot paths here.
+inline int count_ones(uint64_t x) {
+  x = x - ((x >> 1) & 0x5555555555555555ULL);
+  x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+  x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fULL;
+  return static_cast<int>((x * 0x0101010101010101ULL) >> 56);
+}
+
 int v_graph_node_count(const EdgeLists& lists, int nodes) {
   for (int e = 2; e <= lists.edges; ++e) {
     if (lists.vnode1[e] == nodes || lists.vnode2[e] == nodes) return nodes;
@@ -130,8 +139,8 @@ void TreeEnumerator::next_tree() {
 void TreeEnumerator::start() {
   enum_state = EnumState::kTreeReady;
   labels_ = NodeLabels{};
-  i_forest_ = GraphForest{NodeLabels{}, 0, 1};
-  v_forest_ = GraphForest{NodeLabels{}, 0, 1};
+  i_forest_ = GraphForest{NodeLabels{}, 0, 1, 0};
+  v_forest_ = GraphForest{NodeLabels{}, 0, 1, 0};
   v_cycle_ = false;
   stack_depth_ = 0;
   next_label_ = 1;
@@ -196,10 +205,11 @@ bool TreeEnumerator::join(GraphForest& forest, int a, int b) const {
   if (pruning_.incremental_sign) {
     // The pivot, and the rows retired before that come after row hi.
     const bool pivot_negative = smallest_a != hi;
-    const bool odd_inversions = (std::popcount(forest.retired >> (hi + 1)) & 1) != 0;
+    const bool odd_inversions = (count_ones(forest.retired >> (hi + 1)) & 1) != 0;
     if (pivot_negative != odd_inversions) forest.sign = -forest.sign;
     forest.retired |= uint64_t{1} << hi;
   }
+  ++forest.joins;
   forest.smallest.of[a] = static_cast<int8_t>(smallest_a);
   forest.smallest.of[b] = static_cast<int8_t>(smallest_b);
   const auto lo8 = static_cast<int8_t>(lo);
@@ -208,32 +218,33 @@ bool TreeEnumerator::join(GraphForest& forest, int a, int b) const {
   return true;
 }
 
-// Whether the components of `labels` (label 0: a node on its own), joined
-// by the edges from `first` on between end1 and end2, connect nodes
-// 1..required; the edges touch nodes 1..node_count only.
-bool TreeEnumerator::joined(const NodeLabels& labels, const int32_t* end1, const int32_t* end2,
-                            int first, int node_count, int required) const {
-  NodeSets sets;
-  sets.separate(node_count);
-  int8_t first_node_of[sizeof(NodeLabels::of)] = {};
-  int components = 0;
-  for (int v = 1; v <= node_count; ++v) {
-    const int label = labels.of[v];
-    if (label != 0 && first_node_of[label] != 0) {
-      sets.join(v, first_node_of[label]);
-      continue;
-    }
-    if (label != 0) first_node_of[label] = static_cast<int8_t>(v);
-    ++components;
-  }
+// Whether the components of `labels` (label 0: a node on its own; there
+// are `components` of them among nodes 1..node_count), joined by the edges
+// from `first` on between end1 and end2, connect nodes 1..required; the
+// edges touch nodes 1..node_count only.
+//
+// Called for nearly every saved alternative, so the sets are those of the
+// components rather than of the nodes: a labelled node stands for its label,
+// a node on its own for kLoneNodeIds + its number, and no pass over the nodes
+// joins those of one label first.
+bool TreeEnumerator::joined(const NodeLabels& labels, int components, const int32_t* end1,
+                            const int32_t* end2, int first, int node_count, int required) const {
+  constexpr int kLoneNodeIds = 64;
+  static_assert(sizeof(NodeLabels::of) <= kLoneNodeIds);
+  const auto id_of = [&labels](int v) {
+    const int label = labels.of[v] & (kLoneNodeIds - 1);
+    return label != 0 ? label : kLoneNodeIds + v;
+  };
+  DisjointSets<kLoneNodeIds + kEnumNodeSlots> sets;
+  sets.separate_all();
   for (int f = first; f <= edges_ && components > 1; ++f) {
-    if (sets.join(end1[f], end2[f])) --components;
+    if (sets.join(id_of(end1[f]), id_of(end2[f]))) --components;
   }
   if (components == 1) return true;
   if (required == node_count) return false;
-  const int start = sets.root(1);
+  const int start = sets.root(id_of(1));
   for (int v = 2; v <= required; ++v) {
-    if (sets.root(v) != start) return false;
+    if (sets.root(id_of(v)) != start) return false;
   }
   return true;
 }
@@ -243,11 +254,13 @@ bool TreeEnumerator::joined(const NodeLabels& labels, const int32_t* end1, const
 bool TreeEnumerator::alternative_may_hold_tree(bool closes_cycle) const {
   // An edge that closes a cycle leaves the remaining i-graph connected.
   if (pruning_.dead_alternatives && !closes_cycle &&
-      !joined(labels_, lists_.inode1, lists_.inode2, next_edge_, nodes_, nodes_)) {
+      !joined(labels_, (next_label_ - 1) + (nodes_ - labelled_nodes_), lists_.inode1,
+              lists_.inode2, next_edge_, nodes_, nodes_)) {
     return false;
   }
-  return !pruning_.non_common_trees || joined(v_forest_.smallest, lists_.vnode1, lists_.vnode2,
-                                              next_edge_, v_node_count_, nodes_ - 1);
+  return !pruning_.non_common_trees ||
+         joined(v_forest_.smallest, v_node_count_ - v_forest_.joins, lists_.vnode1, lists_.vnode2,
+                next_edge_, v_node_count_, nodes_ - 1);
 }
 
 // Before the first decision: whether the whole i-graph (and, when pruning
@@ -255,11 +268,11 @@ bool TreeEnumerator::alternative_may_hold_tree(bool closes_cycle) const {
 bool TreeEnumerator::anything_to_find() const {
   const NodeLabels none{};
   if (pruning_.dead_alternatives &&
-      !joined(none, lists_.inode1, lists_.inode2, 1, nodes_, nodes_)) {
+      !joined(none, nodes_, lists_.inode1, lists_.inode2, 1, nodes_, nodes_)) {
     return false;
   }
   return !pruning_.non_common_trees ||
-         joined(none, lists_.vnode1, lists_.vnode2, 2, v_node_count_, nodes_ - 1);
+         joined(none, v_node_count_, lists_.vnode1, lists_.vnode2, 2, v_node_count_, nodes_ - 1);
 }
 
 // Saves the alternative without the edge just selected (next_edge_ - 1).

@@ -29,6 +29,7 @@ struct GraphForest {
   NodeLabels smallest;
   uint64_t retired;
   int sign;
+  int joins;  // taken edges that joined two components
 };
 
 // One saved alternative: the state just after an ordinary edge was excluded.
@@ -104,8 +105,8 @@ class TreeEnumerator {
   void merge_components(int label_a, int label_b);
   bool closes_v_cycle(int e) const;
   bool join(GraphForest& forest, int a, int b) const;
-  bool joined(const NodeLabels& labels, const int32_t* end1, const int32_t* end2, int first,
-              int node_count, int required) const;
+  bool joined(const NodeLabels& labels, int components, const int32_t* end1, const int32_t* end2,
+              int first, int node_count, int required) const;
   bool alternative_may_hold_tree(bool closes_cycle) const;
   bool anything_to_find() const;
   bool push();

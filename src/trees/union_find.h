@@ -1,20 +1,34 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "input/network_tables.h"
 
 namespace kavrel {
 
-// Disjoint sets of node numbers 0..kSlots-1, with path halving; the sets are
+// Disjoint sets of the numbers 0..Slots-1, with path halving; the sets are
 // small enough that ranks would not pay.
-class NodeSets {
+template <int Slots>
+class DisjointSets {
  public:
-  static constexpr int kSlots = kNodeSlots + 1;
+  static constexpr int kSlots = Slots;
+  static_assert(Slots <= 128);
 
-  // Puts every node 0..last in a set of its own.
+  // Puts every number 0..last in a set of its own.
   void separate(int last) {
     for (int v = 0; v <= last; ++v) parent_[v] = static_cast<int8_t>(v);
+  }
+
+  // The same for all numbers, as one block copy.
+  void separate_all() {
+    static constexpr auto identity = [] {
+      std::array<int8_t, Slots> numbers{};
+      for (int v = 0; v < Slots; ++v) numbers[v] = static_cast<int8_t>(v);
+      return numbers;
+    }();
+    std::memcpy(parent_, identity.data(), sizeof parent_);
   }
 
   int root(int v) {
@@ -36,7 +50,9 @@ class NodeSets {
   }
 
  private:
-  int8_t parent_[kSlots];
+  int8_t parent_[Slots];
 };
+
+using NodeSets = DisjointSets<kNodeSlots + 1>;
 
 }  // namespace kavrel
