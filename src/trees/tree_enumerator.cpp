@@ -1,6 +1,5 @@
 #include "trees/tree_enumerator.h"
 
-#include <bit>
 
 #include "trees/union_find.h"
 
