@@ -70,9 +70,6 @@ struct NetworkTables {
   int32_t impedance_list[kNameSlots];
   int32_t impedance_count;
 
-  // Ohm-unit factors of the fixup stage; cleared whenever the name index is built.
-  int32_t ohm_unit_factors[kNameSlots];
-
   // Marks of the normalizing-network walk, per name slot.
   int32_t norm_branch_list[kNameSlots];
 

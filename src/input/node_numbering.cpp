@@ -53,7 +53,6 @@ int32_t find_first_name(const NetworkTables& net, FILE* out, int32_t slot) {
 void build_name_index(NetworkTables& net, FILE* out) {
   const int32_t last = net.branch_name_count < kNameSlots ? net.branch_name_count : kNameSlots - 1;
   for (int32_t i = 1; i <= last; ++i) net.branchmap[i] = find_first_name(net, out, i);
-  for (int32_t& factor : net.ohm_unit_factors) factor = 0;
   net.impedance_count = 0;
   for (int32_t i = 1; i <= last; ++i) {
     const int32_t j = net.branchmap[i];
