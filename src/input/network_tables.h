@@ -72,12 +72,6 @@ struct NetworkTables {
 
   // Marks of the normalizing-network walk, per name slot.
   int32_t norm_branch_list[kNameSlots];
-
-  // Labels of 1000 or more are refused. While an entry is read, the reader
-  // hands each one on as kOversizedLabelBase + its position in the entry and
-  // keeps its digits as typed here (empty otherwise), for the message that
-  // refuses it.
-  char oversized_label_digits[4][kLabelDigitsBytes];
 };
 
 // test_bitmap bits

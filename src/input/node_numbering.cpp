@@ -6,12 +6,13 @@
 
 namespace kavrel {
 
-int32_t node_of_label(NetworkTables& net, FILE* out, uint32_t label) {
+int32_t node_of_label(NetworkTables& net, FILE* out, uint32_t label,
+                      const OversizedLabelDigits* oversized) {
   if (label > 999) {
     const uint32_t position = label - kOversizedLabelBase;
-    if (position < 4 && net.oversized_label_digits[position][0] != '\0') {
+    if (oversized != nullptr && position < 4 && oversized->digits[position][0] != '\0') {
       std::fprintf(out, "node label %.*s must be less than 1000\n", kLabelDigitsBytes - 1,
-                   net.oversized_label_digits[position]);
+                   oversized->digits[position]);
     } else {
       std::fprintf(out, "node label %u must be less than 1000\n", label);
     }
