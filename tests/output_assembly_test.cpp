@@ -45,8 +45,8 @@ TEST_F(DividerFunction, PrintsCorrectedFunctionInNormalForm) {
   int result = -1;
   EXPECT_EQ(print_function(*net, stores, 1, 1, 2, &result), kDividerNormal);
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(net->ohm_unit_factors[r1], 1);
-  EXPECT_EQ(net->ohm_unit_factors[r2], 1);
+  EXPECT_EQ(stores.unit_factors.factors[r1], 1);
+  EXPECT_EQ(stores.unit_factors.factors[r2], 1);
 }
 
 TEST_F(DividerFunction, PrintsRationalForm) {
@@ -198,12 +198,12 @@ TEST(Assembly, UnitFactorBeyondTheNarrowerRowsReachesEveryTerm) {
     Stores stores;
     stores.set(1, {{0, 1, {{r3, 1}}}}, 16, 8, r3 + 1);
     stores.set(2, {{0, 1, {{r1, 1}}}, {0, 1, {{r2, 1}}}}, 16, 8, r2 + 1);
-    for (int32_t& factor : net->ohm_unit_factors) factor = 0;
+    for (int32_t& factor : stores.unit_factors.factors) factor = 0;
     EXPECT_EQ(print_function(*net, stores, 1, 1, 2, nullptr, last_uses), expected) << last_uses;
 
     stores.set(1, {{0, 1, {{r1, 1}}}}, 16, 8, r1 + 1);
     stores.set(2, {{0, 1, {{r1, 1}}}, {0, 1, {{r3, 1}}}}, 16, 8, r3 + 1);
-    for (int32_t& factor : net->ohm_unit_factors) factor = 0;
+    for (int32_t& factor : stores.unit_factors.factors) factor = 0;
     EXPECT_EQ(print_function(*net, stores, 1, 1, 2, nullptr, last_uses),
               "\n Numerator:\n"
               "\n + s^0  (\n         1 R3   \n        )\n"
@@ -218,8 +218,8 @@ TEST(Assembly, UnitFactorBeyondTheNarrowerRowsReachesEveryTerm) {
 // rows, multiplies every term and then cancels as a common factor.
 TEST_F(DividerFunction, EarlierUnitFactorBeyondBothStoresCancels) {
   const int r3 = add_name(*net, "R3");
-  net->ohm_unit_factors[r3] = 2;
   Stores narrow;
+  narrow.unit_factors.factors[r3] = 2;
   narrow.set(1, {{0, 1, {{r1, 1}}}}, 16, 8, r3);
   narrow.set(2, {{0, 1, {{r1, 1}}}, {0, 1, {{r2, 1}}}, {1, 1, {{c1, 1}}}}, 16, 8, r3);
   net->test_bitmap = kavrel::kBitCommonFactors;

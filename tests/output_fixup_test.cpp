@@ -32,7 +32,7 @@ TEST(Fixup, OhmUnitListingPrintsTheUncorrectedFunction) {
             "\n + s^0  (\n         1 R1   \n         1 R2   \n        )\n"
             " + s^1  (\n         1 C1   \n        )\n"
             "\n End:\n\n");
-  for (int32_t factor : net->ohm_unit_factors) EXPECT_EQ(factor, 0);
+  for (int32_t factor : stores.unit_factors.factors) EXPECT_EQ(factor, 0);
 }
 
 // Function A needs the factor R1^2, function B only R1.
@@ -75,9 +75,9 @@ TEST_F(CarriedFactors, LargerFactorFromEarlierFunctionChangesOnlyTheListing) {
             "common factors to cancel in all terms of both num and denom:\n+1 \n" +
                 std::string(kFunctionB));
 
-  for (int32_t& factor : net->ohm_unit_factors) factor = 0;
+  for (int32_t& factor : stores.unit_factors.factors) factor = 0;
   print_function(*net, stores, 1, 1, 2);
-  EXPECT_EQ(net->ohm_unit_factors[r1], 2);
+  EXPECT_EQ(stores.unit_factors.factors[r1], 2);
   EXPECT_EQ(print_function(*net, stores, 1, 3, 4),
             "Topological formula:  (Wklkl, 2-trees) / (Wklij, 2-trees)\n"
             "common factors to cancel in all terms of both num and denom:\n+1  R1   \n"
@@ -147,7 +147,7 @@ TEST(Fixup, ZeroCoefficientTermWithPowerBelowZeroStaysInvisible) {
             "\n Numerator:\n\n + s^0  (\n         1\n        )\n"
             "\n Denominator:\n\n + s^1  (\n         1 G1    L1   \n        )\n"
             "\n End:\n\n");
-  EXPECT_EQ(net->ohm_unit_factors[l1], 1);
+  EXPECT_EQ(stores.unit_factors.factors[l1], 1);
 }
 
 // n inductors in parallel: every tree holds one of them, so each corrected

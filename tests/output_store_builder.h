@@ -122,6 +122,7 @@ struct Capture {
 // The evaluated topological functions of one stage, released at the end.
 struct Stores {
   kavrel::TopofunStores all;
+  kavrel::OhmUnitFactors unit_factors;
   Stores() = default;
   Stores(const Stores&) = delete;
   Stores& operator=(const Stores&) = delete;
@@ -140,7 +141,7 @@ inline std::string print_function(NetworkTables& net, Stores& stores, int sign,
                                   int num_code, int den_code, int* result = nullptr,
                                   bool last_uses = false) {
   Capture capture;
-  const int status = kavrel::print_tree_buf(net, stores.all, capture.out, sign, num_code, den_code,
+  const int status = kavrel::print_tree_buf(net, stores.unit_factors, stores.all, capture.out, sign, num_code, den_code,
                                             last_uses, last_uses);
   if (result != nullptr) *result = status;
   return capture.text();

@@ -29,6 +29,7 @@ void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
   for (int32_t& flag : stores.topofun_evaluated) flag = 0;
   int requests = 0;
   int32_t function_counter = 0;
+  OhmUnitFactors unit_factors;
 
   for (int r = 0; r < kParamRows; ++r) {
     const ParamRow& row = param_table[r];
@@ -50,7 +51,7 @@ void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
         labels[row.second_port_pos], labels[row.second_port_neg], row.num_quantity,
         labels[row.num_pos], labels[row.num_neg], row.den_quantity, labels[row.den_pos],
         labels[row.den_neg], row.held_quantity, labels[row.held_pos], labels[row.held_neg]);
-    print_tree_buf(net, stores, out, row.sign, row.num_topofun, row.den_topofun,
+    print_tree_buf(net, unit_factors, stores, out, row.sign, row.num_topofun, row.den_topofun,
                    uses.row[row.num_topofun] == r, uses.row[row.den_topofun] == r);
   }
   release_term_stores(stores);

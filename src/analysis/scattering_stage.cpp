@@ -29,6 +29,9 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
   int requests = 0;
   bool embedded = false;
   int32_t function_counter = 0;
+  // The embedding and the conjugation rebuild the name index: the factors
+  // of the ordinary stage do not carry over.
+  OhmUnitFactors unit_factors;
 
   for (int r = 0; r < kParamRows; ++r) {
     const ParamRow& row = param_table[r];
@@ -73,7 +76,7 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
                  port_labels[row.first_port_pos], port_labels[row.first_port_neg],
                  port_labels[row.second_port_pos], port_labels[row.second_port_neg],
                  normalization_name(net.norm_mode));
-    print_tree_buf(net, stores, out, row.sign * conjugation_sign, row.num_topofun,
+    print_tree_buf(net, unit_factors, stores, out, row.sign * conjugation_sign, row.num_topofun,
                    row.den_topofun, uses.row[row.num_topofun] == r,
                    uses.row[row.den_topofun] == r);
   }

@@ -147,11 +147,12 @@ int32_t copy_name(NetworkTables& net, int32_t slot) {
   return add_name(net, text);
 }
 
-void build(NetworkTables& net, FILE* out, const Recipe& recipe, const uint32_t labels[4]) {
+void build(NetworkTables& net, FILE* out, const Recipe& recipe, const uint32_t labels[4],
+           const OversizedLabelDigits* oversized) {
   int32_t node[kTerminalCount] = {};
   for (Terminal terminal : recipe.creation_order) {
     if (terminal == kUnused) break;
-    node[terminal] = terminal <= D ? node_of_label(net, out, labels[terminal - A])
+    node[terminal] = terminal <= D ? node_of_label(net, out, labels[terminal - A], oversized)
                                    : new_internal_node(net, out);
   }
   int32_t own = 0;
@@ -221,7 +222,8 @@ bool element_kind_of(const char* name, ElementKind& kind) {
   return true;
 }
 
-int expand_element(NetworkTables& net, FILE* out, ElementKind kind, const uint32_t labels[4]) {
+int expand_element(NetworkTables& net, FILE* out, ElementKind kind, const uint32_t labels[4],
+                   const OversizedLabelDigits* oversized) {
   const bool negate = net.negate_next != 0;
   const Recipe& recipe = recipe_of(kind, negate);
   switch (first_shortage(grown(counts_of(net), growth_of(recipe)), 0)) {
@@ -237,11 +239,11 @@ int expand_element(NetworkTables& net, FILE* out, ElementKind kind, const uint32
   net.negate_next = 0;
 
   if (kind == ElementKind::kOnePort || !negate) {
-    build(net, out, recipe, labels);
+    build(net, out, recipe, labels, oversized);
   } else {
     // A negated two-port has its output terminals exchanged.
     const uint32_t exchanged[4] = {labels[1], labels[0], labels[2], labels[3]};
-    build(net, out, recipe, exchanged);
+    build(net, out, recipe, exchanged, oversized);
   }
   if (kind == ElementKind::kOpAmp) ++net.opampcnt;
   return 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "input/network_tables.h"
+#include "input/node_numbering.h"
 
 namespace kavrel {
 
@@ -28,6 +29,7 @@ bool element_kind_of(const char* name, ElementKind& kind);
 // is applied and cleared. Returns 1, with a message, only when the tables
 // cannot hold the element's edges; nodes beyond their limits are reported by
 // the node numbering and replaced by node 1.
-int expand_element(NetworkTables& net, FILE* out, ElementKind kind, const uint32_t labels[4]);
+int expand_element(NetworkTables& net, FILE* out, ElementKind kind, const uint32_t labels[4],
+                   const OversizedLabelDigits* oversized = nullptr);
 
 }  // namespace kavrel

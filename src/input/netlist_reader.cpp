@@ -17,8 +17,15 @@ namespace {
 constexpr int kWordCapacity = 128;
 constexpr int kMaxNameLength = kNameBytes - 1;
 
-void forget_oversized_labels(NetworkTables& net) {
-  for (char* digits : net.oversized_label_digits) digits[0] = '\0';
+struct ReaderState {
+  int32_t value_target = 1;
+  bool port_given = false;
+  bool param_seen = false;
+  OversizedLabelDigits oversized;
+};
+
+void forget_oversized_labels(ReaderState& state) {
+  for (char* digits : state.oversized.digits) digits[0] = '\0';
 }
 
 void reset_tables(NetworkTables& net) {
@@ -37,7 +44,6 @@ void reset_tables(NetworkTables& net) {
   for (int32_t& selected : net.param_selected) selected = 1;
   for (double& value : net.numeric_values) value = 0.0;
   for (int32_t& flag : net.mutual_flag) flag = 0;
-  forget_oversized_labels(net);
 }
 
 bool is_letter(char c, char lower) { return c == lower || c == lower - 'a' + 'A'; }
@@ -54,12 +60,12 @@ void print_number(InputStream& input, uint32_t value) {
 // Reads count labels, each echoed right after it is read (a number too large
 // for 32 bits as its digits); false at the end of input. The digits of every
 // label of 1000 or more are kept for the message that refuses it.
-bool read_labels(InputStream& input, NetworkTables& net, int count, uint32_t* labels) {
+bool read_labels(InputStream& input, ReaderState& state, int count, uint32_t* labels) {
   for (int i = 0; i < count; ++i) {
     if (read_unsigned(input, labels[i]) != 0) return false;
     print_number(input, labels[i]);
     if (labels[i] > 999) {
-      std::snprintf(net.oversized_label_digits[i], kLabelDigitsBytes, "%s", input.number_digits);
+      std::snprintf(state.oversized.digits[i], kLabelDigitsBytes, "%s", input.number_digits);
     }
   }
   return true;
@@ -92,12 +98,6 @@ void share_values(NetworkTables& net) {
 
 enum class EntryResult { kNext, kEnd, kStop };
 
-struct ReaderState {
-  int32_t value_target = 1;
-  bool port_given = false;
-  bool param_seen = false;
-};
-
 EntryResult read_port(InputStream& input, NetworkTables& net, ReaderState& state) {
   FILE* out = input.out;
   if (state.port_given) {
@@ -106,10 +106,10 @@ EntryResult read_port(InputStream& input, NetworkTables& net, ReaderState& state
   }
   state.port_given = true;
   uint32_t labels[4] = {0, 0, 0, 0};
-  if (!read_labels(input, net, 4, labels)) return EntryResult::kStop;
+  if (!read_labels(input, state, 4, labels)) return EntryResult::kStop;
   for (int i = 0; i < 4; ++i) net.port_labels[i] = label_as_int(labels[i]);
   hand_on_oversized_labels(4, labels);
-  for (int i = 0; i < 4; ++i) net.port_nodes[i] = node_of_label(net, out, labels[i]);
+  for (int i = 0; i < 4; ++i) net.port_nodes[i] = node_of_label(net, out, labels[i], &state.oversized);
   return EntryResult::kNext;
 }
 
@@ -130,7 +130,8 @@ EntryResult read_param(InputStream& input, NetworkTables& net, ReaderState& stat
   return EntryResult::kNext;
 }
 
-EntryResult read_normalization(InputStream& input, NetworkTables& net, char c1) {
+EntryResult read_normalization(InputStream& input, NetworkTables& net, ReaderState& state,
+                               char c1) {
   FILE* out = input.out;
   if (c1 == '\0') {
     uint32_t mode = 0;
@@ -141,11 +142,11 @@ EntryResult read_normalization(InputStream& input, NetworkTables& net, char c1) 
   }
   if (c1 == '1' || c1 == '2') {
     uint32_t labels[2] = {0, 0};
-    if (!read_labels(input, net, 2, labels)) return EntryResult::kStop;
+    if (!read_labels(input, state, 2, labels)) return EntryResult::kStop;
     hand_on_oversized_labels(2, labels);
     int32_t* pair = net.norm_network_nodes + (c1 == '1' ? 0 : 2);
-    pair[0] = node_of_label(net, out, labels[0]);
-    pair[1] = node_of_label(net, out, labels[1]);
+    pair[0] = node_of_label(net, out, labels[0], &state.oversized);
+    pair[1] = node_of_label(net, out, labels[1], &state.oversized);
     return EntryResult::kNext;
   }
   std::fprintf(out, "n1 node# node#  or n2 node# node# is proper usage for\n");
@@ -154,18 +155,19 @@ EntryResult read_normalization(InputStream& input, NetworkTables& net, char c1) 
   return EntryResult::kStop;
 }
 
-EntryResult read_element(InputStream& input, NetworkTables& net, ElementKind kind) {
+EntryResult read_element(InputStream& input, NetworkTables& net, ReaderState& state,
+                         ElementKind kind) {
   uint32_t labels[4] = {0, 0, 0, 0};
   const int count = kind == ElementKind::kOnePort ? 2 : 4;
-  if (!read_labels(input, net, count, labels)) return EntryResult::kStop;
+  if (!read_labels(input, state, count, labels)) return EntryResult::kStop;
   hand_on_oversized_labels(count, labels);
-  if (expand_element(net, input.out, kind, labels) != 0) return EntryResult::kStop;
+  if (expand_element(net, input.out, kind, labels, &state.oversized) != 0) return EntryResult::kStop;
   return EntryResult::kNext;
 }
 
 EntryResult read_entry(InputStream& input, NetworkTables& net, ReaderState& state) {
   FILE* out = input.out;
-  forget_oversized_labels(net);
+  forget_oversized_labels(state);
   char word[kWordCapacity];
   int count = 0;
   if (read_word(input, count, kWordCapacity, word) != 0) return EntryResult::kStop;
@@ -185,10 +187,10 @@ EntryResult read_entry(InputStream& input, NetworkTables& net, ReaderState& stat
 
   ElementKind kind;
   // Only the one-port rule comes after f and p, whose letters no element shares.
-  if (element_kind_of(word, kind)) return read_element(input, net, kind);
+  if (element_kind_of(word, kind)) return read_element(input, net, state, kind);
   if (is_letter(c0, 'f')) return read_port(input, net, state);
   if (is_letter(c0, 'p')) return read_param(input, net, state);
-  if (is_letter(c0, 'n')) return read_normalization(input, net, c1);
+  if (is_letter(c0, 'n')) return read_normalization(input, net, state, c1);
   if (is_letter(c0, 'e')) {
     add_reserved_edge(net);
     return EntryResult::kEnd;

@@ -70,17 +70,8 @@ struct NetworkTables {
   int32_t impedance_list[kNameSlots];
   int32_t impedance_count;
 
-  // Ohm-unit factors of the fixup stage; cleared whenever the name index is built.
-  int32_t ohm_unit_factors[kNameSlots];
-
   // Marks of the normalizing-network walk, per name slot.
   int32_t norm_branch_list[kNameSlots];
-
-  // Labels of 1000 or more are refused. While an entry is read, the reader
-  // hands each one on as kOversizedLabelBase + its position in the entry and
-  // keeps its digits as typed here (empty otherwise), for the message that
-  // refuses it.
-  char oversized_label_digits[4][kLabelDigitsBytes];
 };
 
 // test_bitmap bits

@@ -6,12 +6,13 @@
 
 namespace kavrel {
 
-int32_t node_of_label(NetworkTables& net, FILE* out, uint32_t label) {
+int32_t node_of_label(NetworkTables& net, FILE* out, uint32_t label,
+                      const OversizedLabelDigits* oversized) {
   if (label > 999) {
     const uint32_t position = label - kOversizedLabelBase;
-    if (position < 4 && net.oversized_label_digits[position][0] != '\0') {
+    if (oversized != nullptr && position < 4 && oversized->digits[position][0] != '\0') {
       std::fprintf(out, "node label %.*s must be less than 1000\n", kLabelDigitsBytes - 1,
-                   net.oversized_label_digits[position]);
+                   oversized->digits[position]);
     } else {
       std::fprintf(out, "node label %u must be less than 1000\n", label);
     }
@@ -53,7 +54,6 @@ int32_t find_first_name(const NetworkTables& net, FILE* out, int32_t slot) {
 void build_name_index(NetworkTables& net, FILE* out) {
   const int32_t last = net.branch_name_count < kNameSlots ? net.branch_name_count : kNameSlots - 1;
   for (int32_t i = 1; i <= last; ++i) net.branchmap[i] = find_first_name(net, out, i);
-  for (int32_t& factor : net.ohm_unit_factors) factor = 0;
   net.impedance_count = 0;
   for (int32_t i = 1; i <= last; ++i) {
     const int32_t j = net.branchmap[i];

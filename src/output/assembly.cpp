@@ -56,11 +56,11 @@ void release_copies(TermStore& numerator_terms, TermStore& denominator_terms) {
 // Numerator and denominator are worked on with rows of one width, wide enough
 // for every unit factor found so far: unit correction writes the exponent of
 // each name with a factor into every term.
-int working_name_slots(const NetworkTables& net, const TermStore& numerator,
+int working_name_slots(const OhmUnitFactors& unit_factors, const TermStore& numerator,
                        const TermStore& denominator) {
   int slots = std::max(numerator.name_slots, denominator.name_slots);
   for (int k = kNameSlots - 1; k >= slots; --k) {
-    if (net.ohm_unit_factors[k] != 0) {
+    if (unit_factors.factors[k] != 0) {
       slots = k + 1;
       break;
     }
@@ -88,10 +88,11 @@ void copy_rows(TermStore& destination, const TermStore& source, int rows) {
 // The standard containers that unit correction and cancellation work with
 // throw when the heap is exhausted. The function is then abandoned as when a
 // power table cannot grow, and the run goes on with the next one.
-int fixup_within_memory(NetworkTables& net, CancellationState& state, TermStore& numerator_terms,
+int fixup_within_memory(const NetworkTables& net, OhmUnitFactors& unit_factors,
+                        CancellationState& state, TermStore& numerator_terms,
                         TermStore& denominator_terms, FILE* out, bool worded) {
   try {
-    return fixup(net, state, numerator_terms, denominator_terms, out, worded);
+    return fixup(net, unit_factors, state, numerator_terms, denominator_terms, out, worded);
   } catch (const std::bad_alloc&) {
     return 1;
   }
@@ -152,7 +153,7 @@ int copy_term_store(int sign, TermStore& destination, const TermStore& source, F
   return 0;
 }
 
-int print_tree_buf(NetworkTables& net, TopofunStores& stores, FILE* out, int sign,
+int print_tree_buf(const NetworkTables& net, OhmUnitFactors& unit_factors, TopofunStores& stores, FILE* out, int sign,
                    int num_topofun, int den_topofun, bool numerator_last_use,
                    bool denominator_last_use) {
   if (num_topofun < 0 || num_topofun >= kTopofunCount || den_topofun < 0 ||
@@ -175,7 +176,7 @@ int print_tree_buf(NetworkTables& net, TopofunStores& stores, FILE* out, int sig
   trace(net, out, "copy numerator called\n");
   const bool distinct = num_topofun != den_topofun;
   const int name_slots =
-      working_name_slots(net, stores.stores[num_topofun], stores.stores[den_topofun]);
+      working_name_slots(unit_factors, stores.stores[num_topofun], stores.stores[den_topofun]);
   if (take_or_copy(sign, numerator_terms, stores.stores[num_topofun],
                    distinct && numerator_last_use, name_slots, out) != 0) {
     release_copies(numerator_terms, denominator_terms);
@@ -199,7 +200,7 @@ int print_tree_buf(NetworkTables& net, TopofunStores& stores, FILE* out, int sig
   combineinit(state);
   trace(net, out, "fixup called\n");
   const bool worded = stores.stats != nullptr && stores.stats->exact_output_only;
-  if (fixup_within_memory(net, state, numerator_terms, denominator_terms, out, worded) != 0) {
+  if (fixup_within_memory(net, unit_factors, state, numerator_terms, denominator_terms, out, worded) != 0) {
     std::fprintf(out, "insufficient memory to complete processing\n");
     std::fprintf(out, "\n Numerator:\n");
     std::fprintf(out, "\n Denominator:\n");

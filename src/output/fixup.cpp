@@ -135,8 +135,8 @@ int compare_exponents(const Exponent* u, const Exponent* t, int length) {
 // distinct_and_uncorrected would have said of it before the pass: its
 // original terms are compared as they are met, before they are rewritten, so
 // that the scattered rows are read once.
-int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTermIndex& index,
-                       bool* distinct, FILE* out) {
+int correct_and_refile(const NetworkTables& net, const OhmUnitFactors& unit_factors,
+                       TermStore& store, CorrectedTermIndex& index, bool* distinct, FILE* out) {
   int original_count[kPowerBuckets];
   for (int p = 0; p < kPowerBuckets; ++p) original_count[p] = store.bucket_count[p];
   Exponent previous[kNameSlots];
@@ -148,7 +148,7 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
   int reactive_count = 0;
   // Names beyond the rows have exponent 0 in every term and no unit factor.
   for (int k = 0; k < store.name_slots; ++k) {
-    if (net.ohm_unit_factors[k] != 0) corrected_names[corrected_count++] = k;
+    if (unit_factors.factors[k] != 0) corrected_names[corrected_count++] = k;
     if (net.powermap[k] != 0) reactive_names[reactive_count++] = k;
   }
 
@@ -179,7 +179,7 @@ int correct_and_refile(const NetworkTables& net, TermStore& store, CorrectedTerm
         set_corrected_flag_in(store, t, 1);
         for (int i = 0; i < corrected_count; ++i) {
           const int k = corrected_names[i];
-          t[k] = static_cast<Exponent>(net.ohm_unit_factors[k] - t[k]);
+          t[k] = static_cast<Exponent>(unit_factors.factors[k] - t[k]);
         }
         int64_t power = 0;
         for (int i = 0; i < reactive_count; ++i) power += t[reactive_names[i]];
@@ -271,16 +271,17 @@ int merge_equal_terms(TermStore& store, const bool may_hold_equal_terms[], FILE*
   return 0;
 }
 
-void list_and_drop_ohm_unit_factors(NetworkTables& net, FILE* out) {
+void list_and_drop_ohm_unit_factors(const NetworkTables& net, OhmUnitFactors& unit_factors,
+                                     FILE* out) {
   std::fprintf(out, "these ohm-unit factors modify all terms of both num and denom:\n");
   int last_name = net.passive_snapshot + net.active_edge_count;
   if (last_name > kNameSlots - 1) last_name = kNameSlots - 1;
   for (int i = 1; i <= last_name; ++i) {
-    print_symbol_power(out, net.branch_name_list[i], net.ohm_unit_factors[i]);
+    print_symbol_power(out, net.branch_name_list[i], unit_factors.factors[i]);
   }
   std::fprintf(out, "\n");
   // Every factor goes, so that the function really is printed uncorrected.
-  for (int32_t& factor : net.ohm_unit_factors) factor = 0;
+  for (int32_t& factor : unit_factors.factors) factor = 0;
   std::fprintf(out,
                "note that s*L, s*M, and R represent s/L, s/M, and 1/R in the following "
                "function:\n");
@@ -292,7 +293,8 @@ void trace(const NetworkTables& net, FILE* out, const char* line) {
 
 }  // namespace
 
-void eval_branchtag(NetworkTables& net, const TermStore& store, bool worded) {
+void eval_branchtag(const NetworkTables& net, OhmUnitFactors& unit_factors, const TermStore& store,
+                    bool worded) {
   int count = net.impedance_count;
   if (count > kNameSlots) count = kNameSlots;
   // The largest exponents do not depend on the order of the terms. They are
@@ -313,11 +315,12 @@ void eval_branchtag(NetworkTables& net, const TermStore& store, bool worded) {
   for (int i = 0; i < count; ++i) {
     const int k = net.impedance_list[i];
     if (k < 0 || k >= slots) continue;
-    if (highest[k] > net.ohm_unit_factors[k]) net.ohm_unit_factors[k] = highest[k];
+    if (highest[k] > unit_factors.factors[k]) unit_factors.factors[k] = highest[k];
   }
 }
 
-int correctunits(const NetworkTables& net, TermStore& store, FILE* out, bool worded) {
+int correctunits(const NetworkTables& net, const OhmUnitFactors& unit_factors, TermStore& store,
+                 FILE* out, bool worded) {
   bool distinct_at_start[kPowerBuckets];
   if (worded) {
     for (int p = 0; p < kPowerBuckets; ++p) {
@@ -327,7 +330,7 @@ int correctunits(const NetworkTables& net, TermStore& store, FILE* out, bool wor
   bool may_hold_equal_terms[kPowerBuckets];
   try {
     CorrectedTermIndex index(store);
-    if (correct_and_refile(net, store, index, worded ? nullptr : distinct_at_start, out) != 0) {
+    if (correct_and_refile(net, unit_factors, store, index, worded ? nullptr : distinct_at_start, out) != 0) {
       return 1;
     }
     for (int p = 0; p < kPowerBuckets; ++p) {
@@ -341,18 +344,18 @@ int correctunits(const NetworkTables& net, TermStore& store, FILE* out, bool wor
   return merge_equal_terms(store, may_hold_equal_terms, out);
 }
 
-int fixup(NetworkTables& net, CancellationState& state, TermStore& numerator_terms,
+int fixup(const NetworkTables& net, OhmUnitFactors& unit_factors, CancellationState& state, TermStore& numerator_terms,
           TermStore& denominator_terms, FILE* out, bool worded) {
   trace(net, out, "fixup entered, eval_branchtag for numerator called\n");
-  eval_branchtag(net, numerator_terms, worded);
+  eval_branchtag(net, unit_factors, numerator_terms, worded);
   trace(net, out, "eval_branchtag for denominator called\n");
-  eval_branchtag(net, denominator_terms, worded);
-  if (net.test_bitmap & kBitOhmFactors) list_and_drop_ohm_unit_factors(net, out);
+  eval_branchtag(net, unit_factors, denominator_terms, worded);
+  if (net.test_bitmap & kBitOhmFactors) list_and_drop_ohm_unit_factors(net, unit_factors, out);
 
   trace(net, out, "correctunits for numerator called\n");
-  if (correctunits(net, numerator_terms, out, worded) != 0) return 1;
+  if (correctunits(net, unit_factors, numerator_terms, out, worded) != 0) return 1;
   trace(net, out, "correctunits for denominator called\n");
-  if (correctunits(net, denominator_terms, out, worded) != 0) return 1;
+  if (correctunits(net, unit_factors, denominator_terms, out, worded) != 0) return 1;
 
   trace(net, out, "makecancellationlist for numerator called\n");
   makecancellationlist(state, numerator_terms, worded);

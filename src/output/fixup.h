@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "input/network_tables.h"
@@ -8,10 +9,17 @@
 
 namespace kavrel {
 
+// Ohm-unit factor of each name slot, raised by every function printed since
+// the name index was last built (each print stage starts with none).
+struct OhmUnitFactors {
+  int32_t factors[kNameSlots] = {};
+};
+
 // Raises the ohm-unit factor of every impedance-type symbol to its largest
 // exponent over the store's nonzero terms. `worded` (for tests) visits the
 // terms in column order instead of memory order.
-void eval_branchtag(NetworkTables& net, const TermStore& store, bool worded = false);
+void eval_branchtag(const NetworkTables& net, OhmUnitFactors& unit_factors, const TermStore& store,
+                    bool worded = false);
 
 // Replaces each exponent e of an element with factor F by F - e, refiles every
 // term under its new power of s and merges equal terms. 1 (with a message)
@@ -21,12 +29,13 @@ void eval_branchtag(NetworkTables& net, const TermStore& store, bool worded = fa
 // when its lookup index could not be allocated.
 // `worded` (for tests) tells the buckets that cannot hold equal terms by a
 // pass of their own before the correction.
-int correctunits(const NetworkTables& net, TermStore& store, FILE* out, bool worded = false);
+int correctunits(const NetworkTables& net, const OhmUnitFactors& unit_factors, TermStore& store,
+                 FILE* out, bool worded = false);
 
 // The whole preparation of a function's two working copies for printing; 1
 // when it could not be completed. `worded` (for tests) turns off the
 // shortcuts that do not change the result.
-int fixup(NetworkTables& net, CancellationState& state, TermStore& numerator_terms,
+int fixup(const NetworkTables& net, OhmUnitFactors& unit_factors, CancellationState& state, TermStore& numerator_terms,
           TermStore& denominator_terms, FILE* out, bool worded = false);
 
 }  // namespace kavrel
