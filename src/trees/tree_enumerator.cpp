@@ -209,11 +209,13 @@ bool TreeEnumerator::join(GraphForest& forest, int a, int b) const {
     forest.retired |= uint64_t{1} << hi;
   }
   ++forest.joins;
-  forest.smallest.of[a] = static_cast<int8_t>(smallest_a);
-  forest.smallest.of[b] = static_cast<int8_t>(smallest_b);
   const auto lo8 = static_cast<int8_t>(lo);
   const auto hi8 = static_cast<int8_t>(hi);
+  // The block pass comes before the two single stores: a vector load of
+  // bytes just stored one by one would wait for them.
   for (int8_t& label : forest.smallest.of) label = label == hi8 ? lo8 : label;
+  forest.smallest.of[a] = lo8;
+  forest.smallest.of[b] = lo8;
   return true;
 }
 
