@@ -18,6 +18,9 @@ struct RunStats {
   bool exact_enumeration_only = false;
   // For tests only: the output stage without its shortcuts.
   bool exact_output_only = false;
+  // Threads for the work that can be shared out: 0 for one per processor
+  // core, 1 for everything on the calling thread.
+  int threads = 0;
   // Set by the run for its length: flushes output now and then, ends the run
   // when output fails, and draws progress.
   RunMonitor* monitor = nullptr;

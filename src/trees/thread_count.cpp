@@ -1,0 +1,13 @@
+#include "trees/thread_count.h"
+
+#include <thread>
+
+namespace kavrel {
+
+int usable_threads(const RunStats* stats) {
+  if (stats != nullptr && stats->threads > 0) return stats->threads;
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores > 0 ? static_cast<int>(cores) : 1;
+}
+
+}  // namespace kavrel
