@@ -18,6 +18,7 @@
 //                     grid_5x5 has one, since its half a billion trees would
 //                     take hours
 //     --min-time S    repeat a run until S seconds have passed, report the mean
+//     --threads N     threads of a run (default 0: one per processor core)
 //     --plain         enumerate every raw i-tree (no common-tree pruning), so the
 //                     raw i-tree column and rate are those of the full enumeration
 //     --targets       only the networks with performance targets
@@ -264,6 +265,8 @@ double cpu_seconds(const rusage& usage) {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+int run_threads = 0;
+
 // The run itself, with stdout-like output to a fresh file, as in
 // kavrel <netlist >file. Afterwards the file is mapped to search it and to
 // time the same bytes through a pipe; the peak memory is taken before that.
@@ -277,6 +280,7 @@ void run_once(const Network& network, long long budget, bool plain, RunReport& r
   if (out == nullptr) return;
   report.stats.raw_tree_budget = budget;
   report.stats.exact_enumeration_only = plain;
+  report.stats.threads = run_threads;
   rusage before{};
   getrusage(RUSAGE_SELF, &before);
   const auto start = std::chrono::steady_clock::now();
@@ -380,7 +384,7 @@ bool measure(const Network& network, long long budget, bool plain, double min_ti
 
 void usage() {
   std::printf(
-      "usage: kavrel_benchmark [--max N] [--all] [--budget N] [--min-time S] [--plain] "
+      "usage: kavrel_benchmark [--max N] [--all] [--budget N] [--min-time S] [--threads N] [--plain] "
       "[--targets] [--list] [--print] [filter]\n");
 }
 
@@ -403,6 +407,8 @@ int main(int argc, char** argv) {
       budget = std::atoll(argv[++i]);
     } else if (arg == "--min-time" && has_value) {
       min_time = std::atof(argv[++i]);
+    } else if (arg == "--threads" && has_value) {
+      run_threads = std::atoi(argv[++i]);
     } else if (arg == "--plain") {
       plain = true;
     } else if (arg == "--targets") {

@@ -14,14 +14,14 @@ namespace kavrel {
 namespace {
 
 void request_once(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun,
-                  int& requests, int32_t& function_counter) {
+                  int& requests, int32_t& function_counter, EvaluationsAhead& ahead) {
   if (stores.topofun_evaluated[topofun]) return;
   // After a write failure nothing more is computed; an unset flag keeps the
   // function's parameters from being printed.
   if (run_stopped(stores.stats)) return;
   stores.topofun_evaluated[topofun] = 1;
   ++requests;
-  evaluate_within_memory(net, stores, out, topofun, function_counter);
+  take_or_evaluate(net, stores, out, topofun, function_counter, ahead);
 }
 
 void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
@@ -31,13 +31,23 @@ void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
   int32_t function_counter = 0;
   OhmUnitFactors unit_factors;
 
+  TopofunList wanted;
+  for (int r = 0; r < kParamRows; ++r) {
+    const ParamRow& row = param_table[r];
+    if (!net.param_selected[r] || is_scattering_row(row)) continue;
+    wanted.add(row.num_topofun);
+    wanted.add(row.den_topofun);
+  }
+  EvaluationsAhead ahead;
+  ahead.evaluate(net, stores.stats, wanted);
+
   for (int r = 0; r < kParamRows; ++r) {
     const ParamRow& row = param_table[r];
     function_counter = row.param_code;
     if (!net.param_selected[r] || is_scattering_row(row)) continue;
     note_parameter(stores.stats, param_names[r]);
-    request_once(net, stores, out, row.num_topofun, requests, function_counter);
-    request_once(net, stores, out, row.den_topofun, requests, function_counter);
+    request_once(net, stores, out, row.num_topofun, requests, function_counter, ahead);
+    request_once(net, stores, out, row.den_topofun, requests, function_counter, ahead);
   }
   if (requests == 0) return;
 
@@ -71,6 +81,15 @@ void evaluate_within_memory(NetworkTables& net, TopofunStores& stores, FILE* out
                  "insufficient memory to buffer common trees; remainder of function evaluation "
                  "skipped\n");
   }
+}
+
+void take_or_evaluate(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun,
+                      int32_t& function_counter, EvaluationsAhead& ahead) {
+  if (ahead.take(net, stores, topofun)) {
+    ++function_counter;
+    return;
+  }
+  evaluate_within_memory(net, stores, out, topofun, function_counter);
 }
 
 void analyse_netlist(NetworkTables& net, FILE* out, RunStats* stats) {

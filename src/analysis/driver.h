@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "analysis/evaluations_ahead.h"
 #include "input/network_tables.h"
 #include "trees/run_stats.h"
 #include "trees/term_store.h"
@@ -17,5 +18,9 @@ void analyse_netlist(NetworkTables& net, FILE* out, RunStats* stats = nullptr);
 // cannot grow, so that its parameters are skipped and the analysis goes on.
 void evaluate_within_memory(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun,
                             int32_t& function_counter);
+
+// The same, or the result evaluated ahead when there is one.
+void take_or_evaluate(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun,
+                      int32_t& function_counter, EvaluationsAhead& ahead);
 
 }  // namespace kavrel

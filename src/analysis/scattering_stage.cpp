@@ -14,11 +14,25 @@ namespace kavrel {
 namespace {
 
 void request(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun, int row,
-             int32_t& function_counter) {
+             int32_t& function_counter, EvaluationsAhead& ahead) {
   if (run_stopped(stores.stats)) return;
   note_parameter(stores.stats, param_names[row]);
   stores.topofun_evaluated[topofun] = 1;
-  evaluate_within_memory(net, stores, out, topofun, function_counter);
+  take_or_evaluate(net, stores, out, topofun, function_counter, ahead);
+}
+
+// The functions of the scattering rows not evaluated yet, numerators or
+// denominators, in request order.
+TopofunList scattering_functions(const NetworkTables& net, const TopofunStores& stores,
+                                 bool numerators) {
+  TopofunList wanted;
+  for (int r = 0; r < kParamRows; ++r) {
+    const ParamRow& row = param_table[r];
+    if (!net.param_selected[r] || !is_scattering_row(row)) continue;
+    const int topofun = numerators ? row.num_topofun : row.den_topofun;
+    if (!stores.topofun_evaluated[topofun]) wanted.add(topofun);
+  }
+  return wanted;
 }
 
 }  // namespace
@@ -33,6 +47,7 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
   // of the ordinary stage do not carry over.
   OhmUnitFactors unit_factors;
 
+  EvaluationsAhead denominators_ahead;
   for (int r = 0; r < kParamRows; ++r) {
     const ParamRow& row = param_table[r];
     if (!net.param_selected[r]) continue;
@@ -41,10 +56,11 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
     if (!embedded) {
       embedded = true;
       if (embed_s_param(net, out) != 0) return;
+      denominators_ahead.evaluate(net, stores.stats, scattering_functions(net, stores, false));
     }
     if (!stores.topofun_evaluated[row.den_topofun]) {
       ++requests;
-      request(net, stores, out, row.den_topofun, r, function_counter);
+      request(net, stores, out, row.den_topofun, r, function_counter, denominators_ahead);
     }
   }
   if (requests == 0) return;
@@ -60,12 +76,14 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
   // sign does not cancel in the ratio: take it out here.
   const int conjugation_sign = converters % 2 == 0 ? 1 : -1;
 
+  EvaluationsAhead numerators_ahead;
+  numerators_ahead.evaluate(net, stores.stats, scattering_functions(net, stores, true));
   for (int r = 0; r < kParamRows; ++r) {
     const ParamRow& row = param_table[r];
     if (!net.param_selected[r]) continue;
     function_counter = row.param_code;
     if (is_scattering_row(row) && !stores.topofun_evaluated[row.num_topofun])
-      request(net, stores, out, row.num_topofun, r, function_counter);
+      request(net, stores, out, row.num_topofun, r, function_counter, numerators_ahead);
   }
 
   const LastUses uses = last_uses(net, stores, true);

@@ -35,4 +35,6 @@ void set_allocation_failure(AllocationFailurePredicate predicate, void* context)
   failure_context = context;
 }
 
+bool allocation_failure_set() { return failure_predicate != nullptr; }
+
 }  // namespace kavrel

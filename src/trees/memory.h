@@ -16,5 +16,8 @@ void store_free(void* block);
 // normal behaviour.
 using AllocationFailurePredicate = bool (*)(std::size_t bytes, void* context);
 void set_allocation_failure(AllocationFailurePredicate predicate, void* context);
+// Whether a predicate is in place: the allocations are then counted in the
+// order of one thread.
+bool allocation_failure_set();
 
 }  // namespace kavrel

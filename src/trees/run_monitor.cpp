@@ -28,6 +28,10 @@ void format_duration(double seconds, char* buffer, std::size_t size) {
 }  // namespace
 
 bool RunMonitor::output_failed() {
+  if (cancelled_ != nullptr) {
+    if (cancelled_->load(std::memory_order_relaxed)) stopped_ = true;
+    return stopped_;
+  }
   if (!stopped_ && std::ferror(out_) != 0) {
     stopped_ = true;
     failure_errno_ = errno;
@@ -36,6 +40,7 @@ bool RunMonitor::output_failed() {
 }
 
 bool RunMonitor::check_now() {
+  if (cancelled_ != nullptr) return output_failed();
   if (output_failed()) {
     clear_progress();
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 
@@ -22,6 +23,10 @@ class RunMonitor {
   static constexpr double kProgressInterval = 0.25;  // between redraws
 
   RunMonitor(FILE* out, FILE* progress) : out_(out), progress_(progress) {}
+  // For an evaluation on a worker thread: touches no stream and stops once
+  // `cancelled` is set by the thread that owns the run's monitor.
+  explicit RunMonitor(const std::atomic<bool>* cancelled)
+      : out_(nullptr), progress_(nullptr), cancelled_(cancelled) {}
   RunMonitor(const RunMonitor&) = delete;
   RunMonitor& operator=(const RunMonitor&) = delete;
 
@@ -42,6 +47,9 @@ class RunMonitor {
   bool check_now();
   // Records the state of the output stream without waiting for a flush.
   bool output_failed();
+
+  // Whether progress is drawn anywhere.
+  bool draws_progress() const { return progress_ != nullptr; }
 
   // The parameter whose functions are requested next, for the progress line.
   void set_parameter(const char* name) { parameter_ = name; }
@@ -68,6 +76,7 @@ class RunMonitor {
 
   FILE* out_;
   FILE* progress_;
+  const std::atomic<bool>* cancelled_ = nullptr;
   bool stopped_ = false;
   int failure_errno_ = 0;
   int polls_ = 0;

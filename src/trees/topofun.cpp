@@ -110,6 +110,19 @@ bool tables_fit(const NetworkTables& net, const PortShape& shape, int passive_ed
   return true;
 }
 
+// The pseudo-branches take the name slots after the network's own names.
+void name_pseudo_branches(NetworkTables& net, const PortShape& shape) {
+  for (int k = 0; k < shape.count; ++k) {
+    const PseudoBranch& branch = shape.branch[k];
+    const int slot = net.branch_name_count + 1 + k;
+    std::memset(net.branch_name_list[slot], 0, kNameBytes);
+    std::memcpy(net.branch_name_list[slot], branch.name, std::strlen(branch.name));
+    net.fmap[slot] = branch.kind;
+    net.powermap[slot] = 0;
+    net.branchmap[slot] = 0;
+  }
+}
+
 void append_edge(EdgeLists& lists, int name, int v1, int v2, int i1, int i2) {
   const int j = ++lists.edges;
   lists.d0[j] = name;
@@ -129,14 +142,10 @@ void build_edge_lists(NetworkTables& net, const PortShape& shape, int passive_ed
   append_edge(lists, reserved.name, reserved.node1, reserved.node2, reserved.node1,
               reserved.node2);
 
+  name_pseudo_branches(net, shape);
   for (int k = 0; k < shape.count; ++k) {
     const PseudoBranch& branch = shape.branch[k];
     const int slot = net.branch_name_count + 1 + k;
-    std::memset(net.branch_name_list[slot], 0, kNameBytes);
-    std::memcpy(net.branch_name_list[slot], branch.name, std::strlen(branch.name));
-    net.fmap[slot] = branch.kind;
-    net.powermap[slot] = 0;
-    net.branchmap[slot] = 0;
     const int32_t* port = net.port_nodes;
     append_edge(lists, slot, port[branch.v_pos], port[branch.v_neg], port[branch.i_pos],
                 port[branch.i_neg]);
@@ -207,6 +216,12 @@ void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out, int 
     return;
   }
   if (bits & kBitResources) std::fprintf(out, "opampcnt= %d\n", net.opampcnt);
+}
+
+void mark_tables_as_evaluated(NetworkTables& net, int topofun) {
+  if (topofun < 0 || topofun >= kTopofunCount) return;
+  net.fmap[1] = kKindOrdinary;
+  name_pseudo_branches(net, port_shape(topofun));
 }
 
 void release_term_stores(TopofunStores& stores) {

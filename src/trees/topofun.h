@@ -16,6 +16,11 @@ void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out,
                       int passive_edges, int active_edges, int tree_branch_count,
                       int topofun, int32_t& function_counter);
 
+// What a successful evaluation of `topofun` leaves in the tables (the kind
+// of the reserved edge's name, the names of its pseudo-branches), for a
+// result evaluated on a copy of them.
+void mark_tables_as_evaluated(NetworkTables& net, int topofun);
+
 // Frees the store of every code whose flag is set.
 void release_term_stores(TopofunStores& stores);
 

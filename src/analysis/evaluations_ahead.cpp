@@ -1,0 +1,160 @@
+#include "analysis/evaluations_ahead.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "analysis/driver.h"
+#include "trees/memory.h"
+#include "trees/run_monitor.h"
+#include "trees/thread_count.h"
+#include "trees/topofun.h"
+
+namespace kavrel {
+
+namespace {
+
+// How often the thread that owns the run's monitor looks at the output while
+// the workers evaluate.
+constexpr std::chrono::milliseconds kWatchInterval{50};
+
+// The rational form is the only bit that evaluation does not read.
+constexpr int32_t kBitsUnseenByEvaluation = kBitRational;
+
+bool worth_evaluating_ahead(const NetworkTables& net, const RunStats* stats, std::size_t count) {
+  if (count < 2) return false;
+  if ((net.test_bitmap & ~kBitsUnseenByEvaluation) != 0) return false;
+  if (allocation_failure_set()) return false;
+  if (stats != nullptr) {
+    if (stats->raw_tree_budget > 0) return false;
+    if (stats->monitor != nullptr && stats->monitor->draws_progress()) return false;
+  }
+  return usable_threads(stats) >= 2;
+}
+
+// One evaluation on a worker thread. `sink` takes whatever a failing
+// evaluation prints; such a result is dropped.
+void evaluate_on_copy(const NetworkTables& net, const RunStats* stats, RunMonitor* monitor,
+                      const std::atomic<bool>& cancelled, int topofun, FILE* sink,
+                      EvaluationsAhead::Result& result) {
+  const auto tables = std::make_unique<NetworkTables>(net);
+  TopofunStores stores;
+  RunStats counters;
+  if (stats != nullptr) {
+    counters.exact_enumeration_only = stats->exact_enumeration_only;
+    counters.exact_output_only = stats->exact_output_only;
+  }
+  counters.monitor = monitor;
+  stores.stats = &counters;
+  stores.topofun_evaluated[topofun] = 1;
+  int32_t function_counter = 0;
+  evaluate_within_memory(*tables, stores, sink, topofun, function_counter);
+  if (stores.topofun_evaluated[topofun] != 1 || monitor->stopped() || cancelled.load()) return;
+  result.store = std::move(stores.stores[topofun]);
+  result.raw_i_trees = counters.raw_i_trees;
+  result.common_trees = counters.common_trees;
+  result.terms = counters.terms;
+  result.ready = true;
+}
+
+}  // namespace
+
+void TopofunList::add(int topofun) {
+  if (topofun < 0 || topofun >= kTopofunCount) return;
+  for (int i = 0; i < count; ++i) {
+    if (codes[i] == topofun) return;
+  }
+  codes[count++] = topofun;
+}
+
+void EvaluationsAhead::evaluate(const NetworkTables& net, RunStats* stats,
+                                const TopofunList& topofuns) {
+  const std::size_t count = static_cast<std::size_t>(topofuns.count);
+  const int* const codes = topofuns.codes;
+  if (!worth_evaluating_ahead(net, stats, count)) return;
+
+  std::atomic<bool> cancelled{false};
+  std::atomic<std::size_t> next{0};
+  // Each thread evaluates the next function not yet taken; the calling
+  // thread as well, with the run's monitor, which only it may use.
+  auto evaluate_next = [&](RunMonitor* monitor, FILE* sink) {
+    for (;;) {
+      const std::size_t i = next.fetch_add(1);
+      if (i >= count || cancelled.load()) return;
+      try {
+        evaluate_on_copy(net, stats, monitor, cancelled, codes[i], sink, results_[codes[i]]);
+      } catch (...) {
+        // No result: the stage evaluates the function itself.
+      }
+    }
+  };
+  std::mutex mutex;
+  std::condition_variable finished_one;
+  std::size_t finished = 0;
+  auto work = [&] {
+    if (FILE* sink = std::tmpfile()) {
+      RunMonitor watcher(&cancelled);
+      evaluate_next(&watcher, sink);
+      std::fclose(sink);
+    }
+    const std::lock_guard<std::mutex> lock(mutex);
+    ++finished;
+    finished_one.notify_one();
+  };
+
+  const std::size_t wanted =
+      std::min(count, static_cast<std::size_t>(usable_threads(stats))) - 1;
+  std::vector<std::thread> workers;
+  try {
+    workers.reserve(wanted);
+    while (workers.size() < wanted) workers.emplace_back(work);
+  } catch (...) {
+    // Fewer threads share the functions.
+  }
+  if (FILE* sink = std::tmpfile()) {
+    RunMonitor* const monitor = stats != nullptr ? stats->monitor : nullptr;
+    RunMonitor watcher(&cancelled);
+    evaluate_next(monitor != nullptr ? monitor : &watcher, sink);
+    std::fclose(sink);
+    if (run_stopped(stats)) cancelled.store(true);
+  }
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (finished < workers.size()) {
+      finished_one.wait_for(lock, kWatchInterval);
+      lock.unlock();
+      // The output of earlier netlists is pushed out meanwhile, and output
+      // that fails ends the evaluations.
+      if (run_stopped(stats)) cancelled.store(true);
+      lock.lock();
+    }
+  }
+  for (std::thread& worker : workers) worker.join();
+  if (cancelled.load()) {
+    for (Result& result : results_) result = Result{};
+  }
+}
+
+bool EvaluationsAhead::take(NetworkTables& net, TopofunStores& stores, int topofun) {
+  if (topofun < 0 || topofun >= kTopofunCount || !results_[topofun].ready) return false;
+  Result& result = results_[topofun];
+  mark_tables_as_evaluated(net, topofun);
+  stores.stores[topofun] = std::move(result.store);
+  if (stores.stats != nullptr) {
+    stores.stats->raw_i_trees += result.raw_i_trees;
+    stores.stats->common_trees += result.common_trees;
+    stores.stats->terms += result.terms;
+  }
+  result.ready = false;
+  return true;
+}
+
+}  // namespace kavrel

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "analysis/param_table.h"
+#include "input/network_tables.h"
+#include "trees/run_stats.h"
+#include "trees/term_store.h"
+
+namespace kavrel {
+
+// Topological functions that a stage is about to request one after the
+// other, evaluated ahead of time on several threads, each on its own copy of
+// the tables. The stage then takes each result where it would have
+// evaluated the function: the store, the tables and the run's counters end
+// up as after the evaluation on the calling thread. Nothing is evaluated
+// ahead when something of an evaluation could show in the output (trace and
+// listing bits, a progress display, a tree budget shared along the run) or
+// when the machine has one core; an evaluation that fails ahead (limits,
+// memory) leaves no result, so that the stage evaluates it again and prints
+// what that prints.
+// Codes of topological functions in request order, each once; fixed in
+// size, so that listing them cannot fail.
+struct TopofunList {
+  int codes[kTopofunCount] = {};
+  int count = 0;
+  void add(int topofun);
+};
+
+class EvaluationsAhead {
+ public:
+  // Returns once all are done, or once the run's monitor reports that
+  // output failed.
+  void evaluate(const NetworkTables& net, RunStats* stats, const TopofunList& topofuns);
+
+  // Moves the result for `topofun` into its store; false when there is none.
+  bool take(NetworkTables& net, TopofunStores& stores, int topofun);
+
+  struct Result {
+    bool ready = false;
+    TermStore store;
+    long long raw_i_trees = 0;
+    long long common_trees = 0;
+    long long terms = 0;
+  };
+
+ private:
+  Result results_[kTopofunCount];
+};
+
+}  // namespace kavrel
