@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -18,17 +19,28 @@
 
 #include "input/main_loop.h"
 #include "support/run_capture.h"
+#include "trees/run_stats.h"
 
 namespace {
 
 // Counts the allocations made while armed; the one numbered fail_at (and,
-// with fail_rest, every later one) fails.
+// with fail_rest, every later one) fails. Atomic, since evaluations ahead
+// allocate on several threads.
 struct AllocationPlan {
-  bool armed = false;
-  long long seen = 0;
-  long long fail_at = -1;
-  bool fail_rest = false;
-  long long failed = 0;
+  std::atomic<bool> armed{false};
+  std::atomic<long long> seen{0};
+  std::atomic<long long> fail_at{-1};
+  std::atomic<bool> fail_rest{false};
+  std::atomic<long long> failed{0};
+
+  void arm(long long failing, bool failing_rest) {
+    seen = 0;
+    failed = 0;
+    fail_at = failing;
+    fail_rest = failing_rest;
+    armed = true;
+  }
+  void disarm() { armed = false; }
 };
 
 AllocationPlan plan;
@@ -36,8 +48,9 @@ AllocationPlan plan;
 bool allocation_fails() {
   if (!plan.armed) return false;
   const long long number = plan.seen++;
-  const bool fails = plan.fail_at >= 0 && (number == plan.fail_at ||
-                                           (plan.fail_rest && number > plan.fail_at));
+  const long long fail_at = plan.fail_at;
+  const bool fails =
+      fail_at >= 0 && (number == fail_at || (plan.fail_rest && number > fail_at));
   if (fails) ++plan.failed;
   return fails;
 }
@@ -93,17 +106,21 @@ struct Outcome {
   long long failed = 0;
 };
 
-Outcome run_with_plan(const std::string& input, long long fail_at, bool fail_rest) {
+// One thread by default, so that allocations are numbered in one order.
+Outcome run_with_plan(const std::string& input, long long fail_at, bool fail_rest,
+                      int threads = 1) {
   FILE* in = std::tmpfile();
   FILE* out = std::tmpfile();
   std::fputs(input.c_str(), in);
   std::rewind(in);
   Outcome outcome;
-  plan = AllocationPlan{true, 0, fail_at, fail_rest, 0};
-  outcome.status = kavrel::run_kavrel(in, out);
+  kavrel::RunStats stats;
+  stats.threads = threads;
+  plan.arm(fail_at, fail_rest);
+  outcome.status = kavrel::run_kavrel(in, out, &stats);
+  plan.disarm();
   outcome.allocations = plan.seen;
   outcome.failed = plan.failed;
-  plan = AllocationPlan{};
   std::rewind(out);
   int c;
   while ((c = std::fgetc(out)) != EOF) outcome.output += static_cast<char>(c);
@@ -215,6 +232,33 @@ TEST(AllocationFailure, ExhaustedHeapNeverEndsTheRun) {
     for (std::size_t i = 1; i < got.size(); ++i) {
       const std::string piece = split_at_next_netlist(got[i]).first;
       EXPECT_TRUE(ends_with(piece, " End:\n\n")) << n << "\n" << piece;
+    }
+  }
+}
+
+// Evaluations ahead on four threads: a failure on a worker leaves no
+// result and the function is evaluated again in order, so every function
+// still prints whole or ends in its chain, and the run goes on.
+TEST(AllocationFailure, FailuresOnWorkerThreadsLoseNoFunction) {
+  const char netlists[] =
+      "r1 1 2 v 2; r2 2 3; l1 2 0; c1 3 0; c2 1 3; r3 3 0; gm1 3 0 1 0\n"
+      "f 1 0 3 0 p g21 p y11 p z21 p s21 e\n";
+  const Outcome reference = run_with_plan(netlists, -1, false, 4);
+  ASSERT_EQ(reference.status, 0);
+  const std::vector<std::string> expected = pieces(reference.output);
+  ASSERT_EQ(expected.size(), 5u) << reference.output;
+  for (long long n = 0; n < reference.allocations; n += 3) {
+    const Outcome outcome = run_with_plan(netlists, n, false, 4);
+    ASSERT_EQ(outcome.status, 0) << n;
+    if (n == 0 && outcome.output == kNoTablesRun) continue;
+    EXPECT_TRUE(ends_with(outcome.output, kRunEnd)) << n;
+    const std::vector<std::string> got = pieces(outcome.output);
+    if (outcome.output.find(kSetupChain) != std::string::npos) continue;
+    ASSERT_EQ(got.size(), expected.size()) << n << "\n" << outcome.output;
+    for (std::size_t i = 1; i < got.size(); ++i) {
+      const std::string piece = split_at_next_netlist(got[i]).first;
+      EXPECT_TRUE(got[i] == expected[i] || ends_with(piece, kAssemblyChain))
+          << n << "\n" << got[i];
     }
   }
 }

@@ -1,0 +1,178 @@
+// Functions evaluated ahead on several threads against the evaluation one
+// after the other on the calling thread: the same bytes (but for the elapsed
+// time) and the same tree and term counts, for the samples, random netlists
+// and networks whose functions take long enough to overlap. Four threads on
+// any machine, so that evaluations really interleave.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "analysis/evaluations_ahead.h"
+#include "input/main_loop.h"
+#include "support/random_netlist.h"
+#include "trees/run_monitor.h"
+#include "trees/run_stats.h"
+#include "trees/thread_count.h"
+
+namespace {
+
+using kavrel_oracle::Netlist;
+
+struct Run {
+  std::string text;
+  kavrel::RunStats stats;
+};
+
+Run run(const std::string& input, int threads, bool exact_enumeration = false) {
+  FILE* in = std::tmpfile();
+  std::fwrite(input.data(), 1, input.size(), in);
+  std::rewind(in);
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  FILE* out = open_memstream(&buffer, &size);
+  Run result;
+  result.stats.threads = threads;
+  result.stats.exact_enumeration_only = exact_enumeration;
+  kavrel::run_kavrel(in, out, &result.stats);
+  std::fclose(out);
+  std::fclose(in);
+  const std::string text(buffer, size);
+  std::free(buffer);
+  const std::size_t at = text.rfind("{elapsed time: ");
+  result.text = at == std::string::npos ? text : text.substr(0, at);
+  return result;
+}
+
+void expect_same_runs(const std::string& input, const std::string& what,
+                      bool exact_enumeration = false) {
+  const Run alone = run(input, 1, exact_enumeration);
+  const Run shared = run(input, 4, exact_enumeration);
+  EXPECT_TRUE(alone.text == shared.text) << what << "\ninput:\n" << input.substr(0, 2000);
+  EXPECT_EQ(alone.stats.raw_i_trees, shared.stats.raw_i_trees) << what;
+  EXPECT_EQ(alone.stats.common_trees, shared.stats.common_trees) << what;
+  EXPECT_EQ(alone.stats.terms, shared.stats.terms) << what;
+}
+
+std::string entry(const char* format, int a = 0, int b = 0, int c = 0) {
+  char text[96];
+  std::snprintf(text, sizeof text, format, a, b, c);
+  return text;
+}
+
+std::string grid(int rows, int columns) {
+  std::string text;
+  int count = 0;
+  auto node = [columns](int r, int c) { return r * columns + c + 1; };
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < columns; ++c) {
+      if (c + 1 < columns) text += entry("r%d %d %d\n", ++count, node(r, c), node(r, c + 1));
+      if (r + 1 < rows) text += entry("g%d %d %d\n", ++count, node(r, c), node(r + 1, c));
+    }
+  }
+  return text + entry("f %d %d %d ", node(0, 0), node(rows - 1, 0), node(rows - 1, columns - 1)) +
+         entry("%d\n", node(rows - 1, 0));
+}
+
+TEST(Threads, SampleNetlists) {
+  std::ifstream file(std::string(KAVREL_SOURCE_DIR) + "/examples/samples.net");
+  std::stringstream text;
+  text << file.rdbuf();
+  ASSERT_FALSE(text.str().empty());
+  expect_same_runs(text.str(), "samples.net");
+  expect_same_runs(text.str(), "samples.net, exact enumeration", true);
+}
+
+// Mostly without test bits, which keep evaluation on the calling thread.
+TEST(Threads, RandomNetlistsOfEveryElementKind) {
+  std::mt19937_64 rng(90210);
+  kavrel_oracle::RandomNetlistOptions options;
+  options.max_elements = 11;
+  options.max_labels = 7;
+  std::string batch;
+  for (int k = 0; k < 200; ++k) {
+    Netlist netlist = kavrel_oracle::random_netlist(rng, options);
+    if (k % 3 == 0) {
+      netlist.parameter_words.clear();
+      for (int word = 0; word < 4; ++word) {
+        netlist.parameter_words.push_back(kavrel_oracle::primary_parameter_names[rng() % 32]);
+      }
+    }
+    netlist.test_bitmap = k % 10 == 9 ? 4096 : k % 10 == 8 ? 8 : 0;
+    batch += kavrel_oracle::format_netlist(netlist);
+    if (k % 50 == 49) {
+      expect_same_runs(batch, "random netlists up to " + std::to_string(k));
+      batch.clear();
+    }
+  }
+}
+
+// Enumerations of thousands of trees each, in both stages; numeric values,
+// and the terms not stored.
+TEST(Threads, GridsWithEveryParameter) {
+  expect_same_runs(grid(3, 3) + "e\n", "3x3 grid");
+  expect_same_runs(grid(3, 4) + "r1 v 2\nn 2\np z21\np s11\np F12\ne\n", "3x4 grid, n 2");
+  expect_same_runs(grid(3, 3) + "t 512\ne\n" + grid(3, 3) + "t 4096\ne\n", "3x3 grids, bits");
+}
+
+TEST(Threads, CountFollowsTheRun) {
+  kavrel::RunStats stats;
+  stats.threads = 3;
+  EXPECT_EQ(kavrel::usable_threads(&stats), 3);
+  stats.threads = 0;
+  EXPECT_GE(kavrel::usable_threads(&stats), 1);
+  EXPECT_GE(kavrel::usable_threads(nullptr), 1);
+}
+
+// A worker's monitor touches no stream and reports a stop only once the
+// owner of the run's monitor has cancelled.
+TEST(Threads, WorkerMonitorStopsWhenCancelled) {
+  std::atomic<bool> cancelled{false};
+  kavrel::RunMonitor watcher(&cancelled);
+  EXPECT_FALSE(watcher.check_now());
+  EXPECT_FALSE(watcher.output_failed());
+  EXPECT_FALSE(watcher.draws_progress());
+  cancelled.store(true);
+  EXPECT_TRUE(watcher.check_now());
+  EXPECT_TRUE(watcher.stopped());
+}
+
+TEST(Threads, TopofunListKeepsFirstRequestsInOrder) {
+  kavrel::TopofunList list;
+  for (const int code : {3, 0, 3, 9, -1, 5, 0, 7}) list.add(code);
+  ASSERT_EQ(list.count, 4);
+  EXPECT_EQ(list.codes[0], 3);
+  EXPECT_EQ(list.codes[1], 0);
+  EXPECT_EQ(list.codes[2], 5);
+  EXPECT_EQ(list.codes[3], 7);
+}
+
+// Output that has already failed: nothing is evaluated and nothing printed,
+// whichever way the functions would have been evaluated.
+TEST(Threads, FailedOutputEndsEvaluationAhead) {
+  for (const int threads : {1, 4}) {
+    FILE* in = std::tmpfile();
+    const std::string input = grid(3, 4) + "e\n";
+    std::fwrite(input.data(), 1, input.size(), in);
+    std::rewind(in);
+    FILE* out = std::fopen("/dev/full", "w");
+    if (out == nullptr) GTEST_SKIP() << "no /dev/full";
+    kavrel::RunStats stats;
+    stats.threads = threads;
+    kavrel::RunOptions options;
+    options.stats = &stats;
+    options.errors = nullptr;
+    EXPECT_EQ(kavrel::run_kavrel(in, out, options), 1);
+    std::fclose(out);
+    std::fclose(in);
+  }
+}
+
+}  // namespace
