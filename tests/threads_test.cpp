@@ -122,6 +122,12 @@ TEST(Threads, GridsWithEveryParameter) {
   expect_same_runs(grid(3, 3) + "t 512\ne\n" + grid(3, 3) + "t 4096\ne\n", "3x3 grids, bits");
 }
 
+// Stores of over a hundred thousand terms, which the output stage shares
+// out: evaluation by slices of rows, buckets merged on several threads.
+TEST(Threads, LargeStoresInTheOutputStage) {
+  expect_same_runs(grid(4, 4) + "r3 v 2\np z21\np y11\ne\n", "4x4 grid");
+}
+
 TEST(Threads, CountFollowsTheRun) {
   kavrel::RunStats stats;
   stats.threads = 3;

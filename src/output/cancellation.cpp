@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "output/row_scan.h"
+#include "trees/work_sharing.h"
 
 namespace kavrel {
 
@@ -368,6 +369,71 @@ void merge_bucket_by_insertion(const SymbolicNames& symbolic, TermStore& store, 
   store.bucket_count[power] = static_cast<int>(sorted.size());
 }
 
+// Fewer terms than this per thread are not worth starting a thread for.
+constexpr int kTermsPerThread = 1 << 16;
+
+// The evaluation and the merge on several threads: each thread evaluates
+// slices of the rows in memory order, widening exponent ranges of its own,
+// then merges whole buckets. Every row is filed once, so the buckets share
+// no row. False, with nothing done, when the store is too small for it or
+// its rows' powers cannot be tabled; else `result` is set as the one-thread
+// pass would set it.
+bool evaluate_and_merge_shared(const CancellationState& state, const NetworkTables& net,
+                               TermStore& store, const ChangedNames& changed,
+                               const bool (&evaluated)[kPowerBuckets],
+                               const SymbolicNames& symbolic, int threads, int& result) {
+  const int rows = std::min(store.terms_used, store.term_capacity);
+  const int workers = std::min(threads, rows / kTermsPerThread);
+  if (workers < 2) return false;
+  const RowPowers powers(store);
+  if (!powers.usable()) return false;
+
+  std::vector<ExponentRanges> worker_ranges(static_cast<std::size_t>(workers),
+                                            ExponentRanges(store.name_slots));
+  const int slices = workers * 8;
+  const bool evaluated_all = share_out(workers, slices, [&](int slice, int worker) {
+    ExponentRanges& ranges = worker_ranges[static_cast<std::size_t>(worker)];
+    const int end = static_cast<int>(static_cast<int64_t>(rows) * (slice + 1) / slices);
+    for (int row = static_cast<int>(static_cast<int64_t>(rows) * slice / slices); row < end;
+         ++row) {
+      const int power = powers.power_of(row);
+      if (power < 0) continue;
+      Exponent* term = term_row(store, row);
+      if (evaluated[power]) {
+        evaluate_term(state, net, changed, term, coefficient_in(store, term),
+                      store.termvalue[row]);
+      }
+      ranges.widen(power, term);
+    }
+  });
+  if (!evaluated_all) {
+    result = 1;
+    return true;
+  }
+  ExponentRanges& ranges = worker_ranges[0];
+  for (std::size_t w = 1; w < worker_ranges.size(); ++w) {
+    for (std::size_t i = 0; i < ranges.lowest.size(); ++i) {
+      ranges.lowest[i] = std::min(ranges.lowest[i], worker_ranges[w].lowest[i]);
+      ranges.highest[i] = std::max(ranges.highest[i], worker_ranges[w].highest[i]);
+    }
+  }
+
+  // The largest buckets first, so that no thread is left with one at the end.
+  int buckets[kPowerBuckets];
+  int bucket_total = 0;
+  for (int p = 0; p < kPowerBuckets; ++p) {
+    if (store.bucket_count[p] > 1) buckets[bucket_total++] = p;
+  }
+  std::sort(buckets, buckets + bucket_total,
+            [&](int a, int b) { return store.bucket_count[a] > store.bucket_count[b]; });
+  std::vector<MergeScratch> scratch(static_cast<std::size_t>(workers));
+  const bool merged_all = share_out(workers, bucket_total, [&](int item, int worker) {
+    merge_bucket(symbolic, store, ranges, buckets[item], scratch[static_cast<std::size_t>(worker)]);
+  });
+  result = merged_all ? 0 : 1;
+  return true;
+}
+
 // Lowers the common factors to what a term with a nonzero coefficient has.
 // Lowers the common sign and divisor to what a nonzero coefficient allows.
 void take_common_coefficient(CancellationState& state, int32_t coefficient) {
@@ -425,7 +491,8 @@ void makecancellationlist(CancellationState& state, const TermStore& store, bool
 }
 
 int evaluateliterals(CancellationState& state, const NetworkTables& net, TermStore& store,
-                     FILE* out, bool worded) {
+                     FILE* out, bool worded, int threads) {
+  int result = 0;
   if (state.common_gcd == 0) state.common_gcd = 1;
   if (net.test_bitmap & kBitCommonFactors) print_common_factors(state, net, out);
 
@@ -446,6 +513,10 @@ int evaluateliterals(CancellationState& state, const NetworkTables& net, TermSto
         if (store.bucket_count[p] > 1) merge_bucket_by_insertion(symbolic, store, p, sorted);
       }
       return 0;
+    }
+    if (threads > 1 && evaluate_and_merge_shared(state, net, store, changed, evaluated, symbolic,
+                                                 threads, result)) {
+      return result;
     }
     // Each term is evaluated on its own, so memory order serves as well; the
     // exponent ranges that the sort keys need are taken in the same pass.

@@ -36,8 +36,9 @@ void makecancellationlist(CancellationState& state, const TermStore& store, bool
 // multiplied in) and merges each bucket's equal symbol products, leaving the
 // bucket in descending exponent order. 1 when the working memory for the
 // merge could not be obtained. `worded` (for tests) takes the terms in column
-// order and merges by binary insertion, without sort keys.
+// order and merges by binary insertion, without sort keys. A large store is
+// worked on by up to `threads` threads.
 int evaluateliterals(CancellationState& state, const NetworkTables& net, TermStore& store,
-                     FILE* out, bool worded = false);
+                     FILE* out, bool worded = false, int threads = 1);
 
 }  // namespace kavrel

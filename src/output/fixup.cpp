@@ -344,8 +344,9 @@ int correctunits(const NetworkTables& net, const OhmUnitFactors& unit_factors, T
   return merge_equal_terms(store, may_hold_equal_terms, out);
 }
 
-int fixup(const NetworkTables& net, OhmUnitFactors& unit_factors, CancellationState& state, TermStore& numerator_terms,
-          TermStore& denominator_terms, FILE* out, bool worded) {
+int fixup(const NetworkTables& net, OhmUnitFactors& unit_factors, CancellationState& state,
+          TermStore& numerator_terms, TermStore& denominator_terms, FILE* out, bool worded,
+          int threads) {
   trace(net, out, "fixup entered, eval_branchtag for numerator called\n");
   eval_branchtag(net, unit_factors, numerator_terms, worded);
   trace(net, out, "eval_branchtag for denominator called\n");
@@ -363,9 +364,9 @@ int fixup(const NetworkTables& net, OhmUnitFactors& unit_factors, CancellationSt
   makecancellationlist(state, denominator_terms, worded);
 
   trace(net, out, "evaluateliterals for numerator called\n");
-  if (evaluateliterals(state, net, numerator_terms, out, worded) != 0) return 1;
+  if (evaluateliterals(state, net, numerator_terms, out, worded, threads) != 0) return 1;
   trace(net, out, "evaluateliterals for denominator called\n");
-  return evaluateliterals(state, net, denominator_terms, out, worded);
+  return evaluateliterals(state, net, denominator_terms, out, worded, threads);
 }
 
 }  // namespace kavrel

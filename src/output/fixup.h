@@ -34,8 +34,10 @@ int correctunits(const NetworkTables& net, const OhmUnitFactors& unit_factors, T
 
 // The whole preparation of a function's two working copies for printing; 1
 // when it could not be completed. `worded` (for tests) turns off the
-// shortcuts that do not change the result.
-int fixup(const NetworkTables& net, OhmUnitFactors& unit_factors, CancellationState& state, TermStore& numerator_terms,
-          TermStore& denominator_terms, FILE* out, bool worded = false);
+// shortcuts that do not change the result; `threads` may share the work on
+// large stores.
+int fixup(const NetworkTables& net, OhmUnitFactors& unit_factors, CancellationState& state,
+          TermStore& numerator_terms, TermStore& denominator_terms, FILE* out,
+          bool worded = false, int threads = 1);
 
 }  // namespace kavrel
