@@ -31,7 +31,9 @@ struct Run {
   kavrel::RunStats stats;
 };
 
-Run run(const std::string& input, int threads, bool exact_enumeration = false) {
+// With several threads, stores of a few hundred terms are shared out too.
+Run run(const std::string& input, int threads, bool exact_enumeration = false,
+        bool small_shares = true) {
   FILE* in = std::tmpfile();
   std::fwrite(input.data(), 1, input.size(), in);
   std::rewind(in);
@@ -40,6 +42,7 @@ Run run(const std::string& input, int threads, bool exact_enumeration = false) {
   FILE* out = open_memstream(&buffer, &size);
   Run result;
   result.stats.threads = threads;
+  if (threads > 1) result.stats.min_terms_per_thread = small_shares ? 200 : 0;
   result.stats.exact_enumeration_only = exact_enumeration;
   kavrel::run_kavrel(in, out, &result.stats);
   std::fclose(out);
@@ -52,9 +55,9 @@ Run run(const std::string& input, int threads, bool exact_enumeration = false) {
 }
 
 void expect_same_runs(const std::string& input, const std::string& what,
-                      bool exact_enumeration = false) {
+                      bool exact_enumeration = false, bool small_shares = true) {
   const Run alone = run(input, 1, exact_enumeration);
-  const Run shared = run(input, 4, exact_enumeration);
+  const Run shared = run(input, 4, exact_enumeration, small_shares);
   EXPECT_TRUE(alone.text == shared.text) << what << "\ninput:\n" << input.substr(0, 2000);
   EXPECT_EQ(alone.stats.raw_i_trees, shared.stats.raw_i_trees) << what;
   EXPECT_EQ(alone.stats.common_trees, shared.stats.common_trees) << what;
@@ -67,14 +70,18 @@ std::string entry(const char* format, int a = 0, int b = 0, int c = 0) {
   return text;
 }
 
-std::string grid(int rows, int columns) {
+// Resistors along the rows, `vertical` elements (g, l, c) between them.
+std::string grid(int rows, int columns, char vertical = 'g') {
   std::string text;
   int count = 0;
   auto node = [columns](int r, int c) { return r * columns + c + 1; };
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < columns; ++c) {
       if (c + 1 < columns) text += entry("r%d %d %d\n", ++count, node(r, c), node(r, c + 1));
-      if (r + 1 < rows) text += entry("g%d %d %d\n", ++count, node(r, c), node(r + 1, c));
+      if (r + 1 < rows) {
+        text += std::string(1, vertical) +
+                entry("%d %d %d\n", ++count, node(r, c), node(r + 1, c));
+      }
     }
   }
   return text + entry("f %d %d %d ", node(0, 0), node(rows - 1, 0), node(rows - 1, columns - 1)) +
@@ -123,9 +130,13 @@ TEST(Threads, GridsWithEveryParameter) {
 }
 
 // Stores of over a hundred thousand terms, which the output stage shares
-// out: evaluation by slices of rows, buckets merged on several threads.
+// out by default: evaluation by slices of rows, unit correction and merging
+// bucket by bucket.
 TEST(Threads, LargeStoresInTheOutputStage) {
-  expect_same_runs(grid(4, 4) + "r3 v 2\np z21\np y11\ne\n", "4x4 grid");
+  expect_same_runs(grid(4, 4) + "r3 v 2\np z21\np y11\ne\n", "4x4 grid", false, false);
+  // Unit correction moves terms of inductors to other powers of s.
+  expect_same_runs(grid(4, 4, 'l') + "p z21\ne\n", "4x4 grid of r and l");
+  expect_same_runs(grid(4, 4, 'c') + "p y21\ne\n", "4x4 grid of r and c");
 }
 
 TEST(Threads, CountFollowsTheRun) {

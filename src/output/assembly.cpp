@@ -91,10 +91,11 @@ void copy_rows(TermStore& destination, const TermStore& source, int rows) {
 // power table cannot grow, and the run goes on with the next one.
 int fixup_within_memory(const NetworkTables& net, OhmUnitFactors& unit_factors,
                         CancellationState& state, TermStore& numerator_terms,
-                        TermStore& denominator_terms, FILE* out, bool worded, int threads) {
+                        TermStore& denominator_terms, FILE* out, bool worded,
+                        const WorkShare& share) {
   try {
     return fixup(net, unit_factors, state, numerator_terms, denominator_terms, out, worded,
-                 threads);
+                 share);
   } catch (const std::bad_alloc&) {
     return 1;
   }
@@ -202,9 +203,9 @@ int print_tree_buf(const NetworkTables& net, OhmUnitFactors& unit_factors, Topof
   combineinit(state);
   trace(net, out, "fixup called\n");
   const bool worded = stores.stats != nullptr && stores.stats->exact_output_only;
-  const int threads = usable_threads(stores.stats);
+  const WorkShare share = work_share(stores.stats);
   if (fixup_within_memory(net, unit_factors, state, numerator_terms, denominator_terms, out, worded,
-                          threads) != 0) {
+                          share) != 0) {
     std::fprintf(out, "insufficient memory to complete processing\n");
     std::fprintf(out, "\n Numerator:\n");
     std::fprintf(out, "\n Denominator:\n");

@@ -369,9 +369,6 @@ void merge_bucket_by_insertion(const SymbolicNames& symbolic, TermStore& store, 
   store.bucket_count[power] = static_cast<int>(sorted.size());
 }
 
-// Fewer terms than this per thread are not worth starting a thread for.
-constexpr int kTermsPerThread = 1 << 16;
-
 // The evaluation and the merge on several threads: each thread evaluates
 // slices of the rows in memory order, widening exponent ranges of its own,
 // then merges whole buckets. Every row is filed once, so the buckets share
@@ -381,9 +378,10 @@ constexpr int kTermsPerThread = 1 << 16;
 bool evaluate_and_merge_shared(const CancellationState& state, const NetworkTables& net,
                                TermStore& store, const ChangedNames& changed,
                                const bool (&evaluated)[kPowerBuckets],
-                               const SymbolicNames& symbolic, int threads, int& result) {
+                               const SymbolicNames& symbolic, const WorkShare& share,
+                               int& result) {
   const int rows = std::min(store.terms_used, store.term_capacity);
-  const int workers = std::min(threads, rows / kTermsPerThread);
+  const int workers = share.workers_for(rows);
   if (workers < 2) return false;
   const RowPowers powers(store);
   if (!powers.usable()) return false;
@@ -491,7 +489,7 @@ void makecancellationlist(CancellationState& state, const TermStore& store, bool
 }
 
 int evaluateliterals(CancellationState& state, const NetworkTables& net, TermStore& store,
-                     FILE* out, bool worded, int threads) {
+                     FILE* out, bool worded, const WorkShare& share) {
   int result = 0;
   if (state.common_gcd == 0) state.common_gcd = 1;
   if (net.test_bitmap & kBitCommonFactors) print_common_factors(state, net, out);
@@ -514,8 +512,8 @@ int evaluateliterals(CancellationState& state, const NetworkTables& net, TermSto
       }
       return 0;
     }
-    if (threads > 1 && evaluate_and_merge_shared(state, net, store, changed, evaluated, symbolic,
-                                                 threads, result)) {
+    if (evaluate_and_merge_shared(state, net, store, changed, evaluated, symbolic, share,
+                                  result)) {
       return result;
     }
     // Each term is evaluated on its own, so memory order serves as well; the

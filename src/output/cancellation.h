@@ -5,6 +5,7 @@
 
 #include "input/network_tables.h"
 #include "trees/term_store.h"
+#include "trees/work_share.h"
 
 namespace kavrel {
 
@@ -37,8 +38,8 @@ void makecancellationlist(CancellationState& state, const TermStore& store, bool
 // bucket in descending exponent order. 1 when the working memory for the
 // merge could not be obtained. `worded` (for tests) takes the terms in column
 // order and merges by binary insertion, without sort keys. A large store is
-// worked on by up to `threads` threads.
+// shared out as `share` allows.
 int evaluateliterals(CancellationState& state, const NetworkTables& net, TermStore& store,
-                     FILE* out, bool worded = false, int threads = 1);
+                     FILE* out, bool worded = false, const WorkShare& share = {});
 
 }  // namespace kavrel

@@ -1,5 +1,7 @@
 #include "output/fixup.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "output/row_scan.h"
+#include "trees/work_sharing.h"
 
 namespace kavrel {
 
@@ -204,6 +207,78 @@ int correct_and_refile(const NetworkTables& net, const OhmUnitFactors& unit_fact
   return 0;
 }
 
+// Pass 1 on several threads, a bucket per thread at a time, for the common
+// case in which no term leaves its bucket: every term is then corrected where
+// it stands, and the buckets share nothing. A bucket stops at the first term
+// that would move or fail its checks, or that was corrected before; the
+// rewriting e -> F - e is its own inverse, so every bucket's corrected
+// prefix is then undone and false returned, leaving the store as it was for
+// the pass on one thread. `distinct` as in correct_and_refile.
+bool correct_in_place_shared(const NetworkTables& net, const OhmUnitFactors& unit_factors,
+                             TermStore& store, bool* distinct, const WorkShare& share) {
+  const int rows = std::min(store.terms_used, store.term_capacity);
+  const int workers = share.workers_for(rows);
+  if (workers < 2 || distinct == nullptr) return false;
+  // A row filed twice would be corrected by two threads.
+  if (!RowPowers(store).usable()) return false;
+  int corrected_names[kNameSlots];
+  int corrected_count = 0;
+  int reactive_names[kNameSlots];
+  int reactive_count = 0;
+  for (int k = 0; k < store.name_slots; ++k) {
+    if (unit_factors.factors[k] != 0) corrected_names[corrected_count++] = k;
+    if (net.powermap[k] != 0) reactive_names[reactive_count++] = k;
+  }
+  auto rewrite = [&](Exponent* t) {
+    for (int i = 0; i < corrected_count; ++i) {
+      const int k = corrected_names[i];
+      t[k] = static_cast<Exponent>(unit_factors.factors[k] - t[k]);
+    }
+  };
+  const std::size_t row_exponent_bytes =
+      static_cast<std::size_t>(store.name_slots) * sizeof(Exponent);
+  int corrected_up_to[kPowerBuckets];
+  std::atomic<bool> stopped{false};
+  const bool completed = share_out(workers, kPowerBuckets, [&](int p, int) {
+    const int count = store.bucket_count[p];
+    Exponent previous[kNameSlots];
+    bool distinct_so_far = true;
+    int j = 0;
+    for (; j < count && !stopped.load(std::memory_order_relaxed); ++j) {
+      prefetch_ahead(store, j, p);
+      Exponent* t = term_row(store, poly_entry(store, j, p));
+      if (corrected_flag_in(store, t) == 1 || !coefficient_in_range(coefficient_in(store, t))) break;
+      if (distinct_so_far) {
+        if (j > 0 && compare_exponents(previous, t, store.name_slots) <= 0) {
+          distinct_so_far = false;
+        } else {
+          std::memcpy(previous, t, row_exponent_bytes);
+        }
+      }
+      rewrite(t);
+      int64_t power = 0;
+      for (int i = 0; i < reactive_count; ++i) power += t[reactive_names[i]];
+      if (power != p) {
+        rewrite(t);
+        break;
+      }
+      set_corrected_flag_in(store, t, 1);
+    }
+    corrected_up_to[p] = j;
+    if (j < count) stopped.store(true);
+    distinct[p] = distinct_so_far;
+  });
+  if (completed && !stopped.load()) return true;
+  share_out(workers, kPowerBuckets, [&](int p, int) {
+    for (int j = 0; j < corrected_up_to[p]; ++j) {
+      Exponent* t = term_row(store, poly_entry(store, j, p));
+      rewrite(t);
+      set_corrected_flag_in(store, t, 0);
+    }
+  });
+  return false;
+}
+
 // True when no two terms of the bucket can be equal after pass 1 unless a
 // term moves in: the bucket is strictly descending, so its vectors differ, and
 // none of its terms is marked corrected, so all of them go through the same
@@ -320,7 +395,7 @@ void eval_branchtag(const NetworkTables& net, OhmUnitFactors& unit_factors, cons
 }
 
 int correctunits(const NetworkTables& net, const OhmUnitFactors& unit_factors, TermStore& store,
-                 FILE* out, bool worded) {
+                 FILE* out, bool worded, const WorkShare& share) {
   bool distinct_at_start[kPowerBuckets];
   if (worded) {
     for (int p = 0; p < kPowerBuckets; ++p) {
@@ -328,6 +403,10 @@ int correctunits(const NetworkTables& net, const OhmUnitFactors& unit_factors, T
     }
   }
   bool may_hold_equal_terms[kPowerBuckets];
+  if (!worded && correct_in_place_shared(net, unit_factors, store, distinct_at_start, share)) {
+    for (int p = 0; p < kPowerBuckets; ++p) may_hold_equal_terms[p] = !distinct_at_start[p];
+    return merge_equal_terms(store, may_hold_equal_terms, out);
+  }
   try {
     CorrectedTermIndex index(store);
     if (correct_and_refile(net, unit_factors, store, index, worded ? nullptr : distinct_at_start, out) != 0) {
@@ -346,7 +425,7 @@ int correctunits(const NetworkTables& net, const OhmUnitFactors& unit_factors, T
 
 int fixup(const NetworkTables& net, OhmUnitFactors& unit_factors, CancellationState& state,
           TermStore& numerator_terms, TermStore& denominator_terms, FILE* out, bool worded,
-          int threads) {
+          const WorkShare& share) {
   trace(net, out, "fixup entered, eval_branchtag for numerator called\n");
   eval_branchtag(net, unit_factors, numerator_terms, worded);
   trace(net, out, "eval_branchtag for denominator called\n");
@@ -354,9 +433,9 @@ int fixup(const NetworkTables& net, OhmUnitFactors& unit_factors, CancellationSt
   if (net.test_bitmap & kBitOhmFactors) list_and_drop_ohm_unit_factors(net, unit_factors, out);
 
   trace(net, out, "correctunits for numerator called\n");
-  if (correctunits(net, unit_factors, numerator_terms, out, worded) != 0) return 1;
+  if (correctunits(net, unit_factors, numerator_terms, out, worded, share) != 0) return 1;
   trace(net, out, "correctunits for denominator called\n");
-  if (correctunits(net, unit_factors, denominator_terms, out, worded) != 0) return 1;
+  if (correctunits(net, unit_factors, denominator_terms, out, worded, share) != 0) return 1;
 
   trace(net, out, "makecancellationlist for numerator called\n");
   makecancellationlist(state, numerator_terms, worded);
@@ -364,9 +443,9 @@ int fixup(const NetworkTables& net, OhmUnitFactors& unit_factors, CancellationSt
   makecancellationlist(state, denominator_terms, worded);
 
   trace(net, out, "evaluateliterals for numerator called\n");
-  if (evaluateliterals(state, net, numerator_terms, out, worded, threads) != 0) return 1;
+  if (evaluateliterals(state, net, numerator_terms, out, worded, share) != 0) return 1;
   trace(net, out, "evaluateliterals for denominator called\n");
-  return evaluateliterals(state, net, denominator_terms, out, worded, threads);
+  return evaluateliterals(state, net, denominator_terms, out, worded, share);
 }
 
 }  // namespace kavrel

@@ -6,6 +6,7 @@
 #include "input/network_tables.h"
 #include "output/cancellation.h"
 #include "trees/term_store.h"
+#include "trees/work_share.h"
 
 namespace kavrel {
 
@@ -30,14 +31,14 @@ void eval_branchtag(const NetworkTables& net, OhmUnitFactors& unit_factors, cons
 // `worded` (for tests) tells the buckets that cannot hold equal terms by a
 // pass of their own before the correction.
 int correctunits(const NetworkTables& net, const OhmUnitFactors& unit_factors, TermStore& store,
-                 FILE* out, bool worded = false);
+                 FILE* out, bool worded = false, const WorkShare& share = {});
 
 // The whole preparation of a function's two working copies for printing; 1
 // when it could not be completed. `worded` (for tests) turns off the
-// shortcuts that do not change the result; `threads` may share the work on
-// large stores.
+// shortcuts that do not change the result; `share` tells how far the work on
+// large stores may be shared out.
 int fixup(const NetworkTables& net, OhmUnitFactors& unit_factors, CancellationState& state,
           TermStore& numerator_terms, TermStore& denominator_terms, FILE* out,
-          bool worded = false, int threads = 1);
+          bool worded = false, const WorkShare& share = {});
 
 }  // namespace kavrel

@@ -21,6 +21,9 @@ struct RunStats {
   // Threads for the work that can be shared out: 0 for one per processor
   // core, 1 for everything on the calling thread.
   int threads = 0;
+  // For tests only: when positive, stores of this many terms per thread are
+  // shared out already.
+  int min_terms_per_thread = 0;
   // Set by the run for its length: flushes output now and then, ends the run
   // when output fails, and draws progress.
   RunMonitor* monitor = nullptr;

@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "trees/work_share.h"
+
 namespace kavrel {
 
 // Calls work(item, worker) for every item in 0..items-1, spread over up to
