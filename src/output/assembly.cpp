@@ -12,6 +12,7 @@
 #include "output/polynomial.h"
 #include "trees/memory.h"
 #include "trees/run_monitor.h"
+#include "trees/thread_count.h"
 
 namespace kavrel {
 
@@ -211,9 +212,10 @@ int print_tree_buf(const NetworkTables& net, OhmUnitFactors& unit_factors, Topof
 
   const bool rational = (bits & kBitRational) != 0;
   std::fprintf(out, rational ? "\n Function =\n  ((\n" : "\n Numerator:\n");
-  print_polynomial(net, state, numerator_terms, out, worded);
+  const int threads = usable_threads(stores.stats);
+  print_polynomial(net, state, numerator_terms, out, worded, threads);
   std::fprintf(out, rational ? "\n )/(\n" : "\n Denominator:\n");
-  print_polynomial(net, state, denominator_terms, out, worded);
+  print_polynomial(net, state, denominator_terms, out, worded, threads);
   if (rational) std::fprintf(out, "\n ))\n\n");
 
   release_copies(numerator_terms, denominator_terms);
