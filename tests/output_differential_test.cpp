@@ -275,14 +275,14 @@ std::string grid(int side, bool with_capacitors, const std::string& parameters =
   return input + entry("f 1 %d %d %d\n", corner, side * side, corner) + parameters + "e\n";
 }
 
-// Every parameter of networks whose functions run to thousands and tens of
-// thousands of terms, at the sizes from which threads are used in earnest.
+// Functions of tens of thousands of terms, formatted in several chunks of the
+// size used in earnest, and every parameter of smaller networks.
 TEST(ThreadedPrinting, LargeFunctionsAsOnOneThread) {
-  expect_same_with_threads(ladder(10), "ladder of 10 sections");
-  expect_same_with_threads(grid(3, true) + grid(4, false, "p z21\np y11\n"), "grids");
-  std::string rational = ladder(9);
+  expect_same_with_threads(ladder(12, "p z21\n") + ladder(6), "ladders of 12 and 6 sections");
+  expect_same_with_threads(grid(3, true), "grid");
+  std::string rational = ladder(11, "p z21\n");
   rational.insert(rational.size() - 2, "t 4096\n");
-  expect_same_with_threads(rational, "ladder of 9 sections, rational form");
+  expect_same_with_threads(rational, "ladder of 11 sections, rational form");
 }
 
 // Chunks of a few terms, so that they begin and end anywhere: at a bucket's
@@ -292,8 +292,8 @@ TEST(ThreadedPrinting, ChunkBoundariesAnywhere) {
   const std::string samples =
       read_file(std::string(KAVREL_SOURCE_DIR) + "/examples/samples.net");
   ASSERT_FALSE(samples.empty());
-  std::string families = ladder(1) + ladder(2) + ladder(6) + grid(3, true);
-  std::string rational = ladder(5);
+  std::string families = ladder(1) + ladder(2) + ladder(5) + grid(3, false, "p z21\np s11\n");
+  std::string rational = ladder(4);
   rational.insert(rational.size() - 2, "t 4096\n");
   families += rational;
   for (const int chunk_terms : {1, 3, 64}) {
