@@ -1,7 +1,8 @@
 // The shortcuts of the output stage against the passes as worded: terms
 // visited in memory order instead of column order, buckets merged through
 // packed integer keys and a radix sort instead of binary insertion, and the
-// polynomial text assembled in a buffer instead of printed piece by piece.
+// polynomial text assembled in a buffer instead of printed piece by piece;
+// and large polynomials formatted by several threads against one.
 // For every input both runs must print the same bytes (but for the elapsed
 // time).
 
@@ -18,6 +19,8 @@
 #include <vector>
 
 #include "input/main_loop.h"
+#include "output/cancellation.h"
+#include "output/polynomial.h"
 #include "output_store_builder.h"
 #include "support/random_netlist.h"
 #include "trees/run_stats.h"
@@ -31,7 +34,7 @@ std::string without_elapsed_time(const std::string& text) {
   return at == std::string::npos ? text : text.substr(0, at);
 }
 
-std::string run(const std::string& input, bool worded) {
+std::string run(const std::string& input, bool worded, int threads = 0) {
   FILE* in = std::tmpfile();
   std::fwrite(input.data(), 1, input.size(), in);
   std::rewind(in);
@@ -40,6 +43,7 @@ std::string run(const std::string& input, bool worded) {
   FILE* out = open_memstream(&buffer, &size);
   kavrel::RunStats stats;
   stats.exact_output_only = worded;
+  stats.threads = threads;
   kavrel::run_kavrel(in, out, &stats);
   std::fclose(out);
   std::fclose(in);
@@ -226,6 +230,123 @@ TEST(OutputDifferential, WideExponentRangesAndManyNames) {
     EXPECT_TRUE(printed[0] == printed[1])
         << "round " << round << ", " << first_difference(printed[0], printed[1]);
   }
+}
+
+// Lowers the size from which polynomials are formatted by threads, and the
+// chunk size, for one test.
+class Chunking {
+ public:
+  Chunking(long long threshold_terms, int chunk_terms) {
+    kavrel::set_print_chunking({threshold_terms, chunk_terms});
+  }
+  ~Chunking() { kavrel::set_print_chunking({}); }
+  Chunking(const Chunking&) = delete;
+  Chunking& operator=(const Chunking&) = delete;
+};
+
+void expect_same_with_threads(const std::string& input, const std::string& what) {
+  const std::string alone = run(input, false, 1);
+  const std::string shared = run(input, false, 4);
+  ASSERT_FALSE(alone.empty());
+  EXPECT_TRUE(alone == shared) << what << ", " << first_difference(shared, alone);
+}
+
+// All parameters unless `parameters` names some ("p z21\n").
+std::string ladder(int sections, const std::string& parameters = "") {
+  std::string input;
+  for (int k = 1; k <= sections; ++k) {
+    input += entry("r%d %d %d\n", k, k, k + 1) + entry("c%d %d 0\n", k, k + 1);
+  }
+  return input + entry("f 1 0 %d 0\n", sections + 1) + parameters + "e\n";
+}
+
+std::string grid(int side, bool with_capacitors, const std::string& parameters = "") {
+  std::string input;
+  int count = 0;
+  for (int r = 0; r < side; ++r) {
+    for (int c = 0; c < side; ++c) {
+      const int node = r * side + c + 1;
+      if (c + 1 < side) input += entry("r%d %d %d\n", ++count, node, node + 1);
+      if (r + 1 < side) input += entry("r%d %d %d\n", ++count, node, node + side);
+      if (with_capacitors && (r + c) % 2 == 1) input += entry("c%d %d 0\n", node, node);
+    }
+  }
+  const int corner = side * (side - 1) + 1;
+  return input + entry("f 1 %d %d %d\n", corner, side * side, corner) + parameters + "e\n";
+}
+
+// Functions of tens of thousands of terms, formatted in several chunks of the
+// size used in earnest, and every parameter of smaller networks.
+TEST(ThreadedPrinting, LargeFunctionsAsOnOneThread) {
+  expect_same_with_threads(ladder(12, "p z21\n") + ladder(6), "ladders of 12 and 6 sections");
+  expect_same_with_threads(grid(3, true), "grid");
+  std::string rational = ladder(11, "p z21\n");
+  rational.insert(rational.size() - 2, "t 4096\n");
+  expect_same_with_threads(rational, "ladder of 11 sections, rational form");
+}
+
+// Chunks of a few terms, so that they begin and end anywhere: at a bucket's
+// first or last term, in its middle, or across buckets of one term, and a
+// chunk holds a whole small polynomial or the last few terms.
+TEST(ThreadedPrinting, ChunkBoundariesAnywhere) {
+  const std::string samples =
+      read_file(std::string(KAVREL_SOURCE_DIR) + "/examples/samples.net");
+  ASSERT_FALSE(samples.empty());
+  std::string families = ladder(1) + ladder(2) + ladder(5) + grid(3, false, "p z21\np s11\n");
+  std::string rational = ladder(4);
+  rational.insert(rational.size() - 2, "t 4096\n");
+  families += rational;
+  for (const int chunk_terms : {1, 3, 64}) {
+    const Chunking chunking(1, chunk_terms);
+    expect_same_with_threads(samples, "samples, chunks of " + std::to_string(chunk_terms));
+    expect_same_with_threads(families, "families, chunks of " + std::to_string(chunk_terms));
+  }
+}
+
+// The longest lines there can be: every one of the 104 names, each of twelve
+// characters, with a three-digit exponent, in the rational form. Chunks are
+// as long as their buffers allow, which the sanitizer build checks.
+TEST(ThreadedPrinting, ChunksOfTheLongestLines) {
+  using output_test::Term;
+  auto net = output_test::make_network();
+  net->test_bitmap = kavrel::kBitRational;
+  std::vector<int> slots;
+  while (net->branch_name_count + 1 < kavrel::kNameSlots) {
+    char name[16];
+    std::snprintf(name, sizeof name, "g%011d", net->branch_name_count + 1);
+    slots.push_back(output_test::add_name(*net, name));
+  }
+  std::mt19937_64 rng(7);
+  std::set<std::vector<int>> seen;
+  std::vector<Term> terms;
+  while (terms.size() < 3000) {
+    Term term{static_cast<int>(rng() % 3), static_cast<int>(rng() % 9) - 4, {}};
+    if (term.coefficient == 0) term.coefficient = 1;
+    std::vector<int> exponents;
+    for (const int slot : slots) {
+      exponents.push_back(100 + static_cast<int>(rng() % 28));
+      term.exponents.push_back({slot, exponents.back()});
+    }
+    if (!seen.insert(exponents).second) continue;
+    terms.push_back(term);
+  }
+  kavrel::TermStore store = output_test::build_store(terms, 4096, 4096);
+  for (int row = 0; row < store.terms_used; ++row) {
+    store.termvalue[row] = kavrel::term_coefficient(store, row) * -1.25e-300;
+  }
+  kavrel::CancellationState state{};
+  state.min_power = 0;
+  const Chunking chunking(1, 0);
+  std::string printed[3];
+  for (int way = 0; way < 3; ++way) {
+    output_test::Capture capture;
+    kavrel::print_polynomial(*net, state, store, capture.out, way == 0, way == 2 ? 4 : 1);
+    printed[way] = capture.text();
+  }
+  EXPECT_GT(printed[0].size(), std::size_t{3000} * 100 * 20);
+  EXPECT_TRUE(printed[1] == printed[0]) << first_difference(printed[1], printed[0]);
+  EXPECT_TRUE(printed[2] == printed[0]) << first_difference(printed[2], printed[0]);
+  kavrel::free_term_store(store);
 }
 
 }  // namespace

@@ -1,8 +1,18 @@
 #include "output/polynomial.h"
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "output/row_scan.h"
 
@@ -151,7 +161,205 @@ void print_polynomial_piecewise(const NetworkTables& net, const CancellationStat
   std::fprintf(out, "\n");
 }
 
+constexpr int kHeaderBytes = 32;
+int put_bucket_header(char* at, bool rational, int printed_power) {
+  return std::snprintf(at, kHeaderBytes, rational ? "\n + s^%-2d * (\n" : "\n + s^%-2d (\n",
+                       printed_power);
+}
+
+PrintChunking chunking_in_use;
+
+// Large polynomials are formatted by worker threads, chunk by chunk, into a
+// ring of buffers that the calling thread writes out strictly in order; the
+// stream is only ever touched by the calling thread. Chunks are runs of
+// consecutive filed terms and may span buckets: the chunk holding a bucket's
+// first position puts its header, the one holding its last the closing line.
+constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+// Room beyond the terms of a chunk: a header and a closing line for every
+// bucket, and the overshoot of the fixed-length copies.
+constexpr std::size_t kChunkMarginBytes = kPowerBuckets * (32 + 16) + 64;
+constexpr int kMaxChunkWorkers = 4;
+constexpr int kSpareChunkSlots = 2;
+
+// A bucket that prints, within the sequence of every filed position of the
+// buckets that print.
+struct FiledSpan {
+  int power;
+  int count;
+  long long first;
+};
+
+struct ChunkSlot {
+  char* text = nullptr;
+  std::size_t length = 0;
+  long long chunk = -1;  // the chunk whose text is complete here
+};
+
+struct ChunkedPrint {
+  const TermStore* store = nullptr;
+  const SymbolTexts* texts = nullptr;
+  bool rational = false;
+  int min_power = 0;
+  std::vector<FiledSpan> spans;
+  long long terms = 0;
+  long long chunk_terms = 1;
+  long long chunks = 0;
+  std::vector<ChunkSlot> slots;
+  std::atomic<long long> next_chunk{0};
+  std::mutex mutex;
+  std::condition_variable slot_freed;
+  std::condition_variable chunk_done;
+  long long chunks_written = 0;  // under mutex, as are the slots' length and chunk
+};
+
+// The longest line any term of this store can make, fixed-length copies and
+// all: every name present, each with a three-digit exponent.
+std::size_t longest_term_line(const SymbolTexts& texts, int name_slots) {
+  std::size_t bytes = 9 + 1 + kValueTextBytes + 1 + 16;
+  for (int k = 0; k < name_slots; ++k) bytes += static_cast<std::size_t>(texts.name_length[k]) + 4;
+  return bytes;
+}
+
+std::size_t format_chunk(const ChunkedPrint& print, long long chunk, char* text) {
+  const TermStore& store = *print.store;
+  long long sequence = chunk * print.chunk_terms;
+  const long long end = std::min(sequence + print.chunk_terms, print.terms);
+  std::size_t span = 0;
+  while (print.spans[span].first + print.spans[span].count <= sequence) ++span;
+  char* at = text;
+  while (sequence < end) {
+    const FiledSpan& bucket = print.spans[span];
+    const int p = bucket.power;
+    int position = static_cast<int>(sequence - bucket.first);
+    const int stop = static_cast<int>(std::min<long long>(bucket.count, end - bucket.first));
+    if (position == 0) at += put_bucket_header(at, print.rational, p - print.min_power);
+    for (; position < stop; ++position) {
+      if (position + kPrefetchDistance < bucket.count) {
+        const int ahead = poly_entry(store, position + kPrefetchDistance, p);
+        prefetch_row(store, ahead);
+        __builtin_prefetch(&store.termvalue[ahead]);
+      }
+      const int row = poly_entry(store, position, p);
+      const double value = store.termvalue[row];
+      if (value == 0.0) continue;
+      at += put_term(*print.texts, term_row(store, row), store.name_slots, value, print.rational,
+                     at);
+    }
+    sequence = bucket.first + stop;
+    if (stop == bucket.count) {
+      std::memcpy(at, "        )", 9);
+      at += 9;
+      ++span;
+    }
+  }
+  return static_cast<std::size_t>(at - text);
+}
+
+void format_chunks(ChunkedPrint& print) {
+  const long long slot_count = static_cast<long long>(print.slots.size());
+  for (;;) {
+    const long long chunk = print.next_chunk.fetch_add(1, std::memory_order_relaxed);
+    if (chunk >= print.chunks) return;
+    ChunkSlot& slot = print.slots[static_cast<std::size_t>(chunk % slot_count)];
+    {
+      std::unique_lock lock(print.mutex);
+      print.slot_freed.wait(lock, [&] { return print.chunks_written > chunk - slot_count; });
+    }
+    const std::size_t length = format_chunk(print, chunk, slot.text);
+    {
+      std::lock_guard lock(print.mutex);
+      slot.length = length;
+      slot.chunk = chunk;
+    }
+    print.chunk_done.notify_one();
+  }
+}
+
+void write_chunks_in_order(ChunkedPrint& print, FILE* out) {
+  const long long slot_count = static_cast<long long>(print.slots.size());
+  for (long long chunk = 0; chunk < print.chunks; ++chunk) {
+    ChunkSlot& slot = print.slots[static_cast<std::size_t>(chunk % slot_count)];
+    std::size_t length = 0;
+    {
+      std::unique_lock lock(print.mutex);
+      print.chunk_done.wait(lock, [&] { return slot.chunk == chunk; });
+      length = slot.length;
+    }
+    std::fwrite(slot.text, 1, length, out);
+    {
+      std::lock_guard lock(print.mutex);
+      print.chunks_written = chunk + 1;
+    }
+    print.slot_freed.notify_all();
+  }
+}
+
+struct FreeText {
+  void operator()(char* text) const { std::free(text); }
+};
+
+// False, having printed nothing, when the polynomial is too small for
+// threads or they or their buffers could not be had.
+bool print_in_chunks(const NetworkTables& net, const CancellationState& state,
+                     const TermStore& store, FILE* out, int threads) {
+  const PrintChunking chunking = chunking_in_use;
+  try {
+    ChunkedPrint print;
+    for (int p = 0; p < kPowerBuckets; ++p) {
+      if (!bucket_prints_something(store, p)) continue;
+      print.spans.push_back({p, store.bucket_count[p], print.terms});
+      print.terms += store.bucket_count[p];
+    }
+    if (print.terms == 0 || print.terms < chunking.threshold_terms) return false;
+
+    SymbolTexts texts;
+    print.rational = (net.test_bitmap & kBitRational) != 0;
+    prepare_symbol_texts(net, print.rational, texts);
+    print.texts = &texts;
+    print.store = &store;
+    print.min_power = state.min_power;
+    const long long fitting =
+        static_cast<long long>(kChunkBytes / longest_term_line(texts, store.name_slots));
+    print.chunk_terms = fitting > 1 ? fitting : 1;
+    if (chunking.chunk_terms > 0 && chunking.chunk_terms < print.chunk_terms) {
+      print.chunk_terms = chunking.chunk_terms;
+    }
+    print.chunks = (print.terms + print.chunk_terms - 1) / print.chunk_terms;
+
+    const int worker_count = threads < kMaxChunkWorkers ? threads : kMaxChunkWorkers;
+    std::vector<std::unique_ptr<char, FreeText>> buffers;
+    print.slots.resize(static_cast<std::size_t>(worker_count + kSpareChunkSlots));
+    for (ChunkSlot& slot : print.slots) {
+      buffers.emplace_back(static_cast<char*>(std::malloc(kChunkBytes + kChunkMarginBytes)));
+      if (buffers.back() == nullptr) return false;
+      slot.text = buffers.back().get();
+    }
+
+    std::vector<std::thread> workers;
+    workers.reserve(static_cast<std::size_t>(worker_count));
+    for (int w = 0; w < worker_count; ++w) {
+      try {
+        workers.emplace_back(format_chunks, std::ref(print));
+      } catch (const std::system_error&) {
+        break;
+      } catch (const std::bad_alloc&) {
+        break;
+      }
+    }
+    // The workers that did start take every chunk between them.
+    if (workers.empty()) return false;
+    write_chunks_in_order(print, out);
+    for (std::thread& worker : workers) worker.join();
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  std::fwrite("\n", 1, 1, out);
+  return true;
+}
+
 }  // namespace
+
+void set_print_chunking(const PrintChunking& chunking) { chunking_in_use = chunking; }
 
 int format_value(char* text, double value) {
   // Whole numbers below a million, the usual coefficients, print under "%g"
@@ -176,11 +384,12 @@ int format_value(char* text, double value) {
 }
 
 void print_polynomial(const NetworkTables& net, const CancellationState& state,
-                      const TermStore& store, FILE* out, bool worded) {
+                      const TermStore& store, FILE* out, bool worded, int threads) {
   if (worded) {
     print_polynomial_piecewise(net, state, store, out);
     return;
   }
+  if (threads > 1 && print_in_chunks(net, state, store, out, threads)) return;
   const bool rational = (net.test_bitmap & kBitRational) != 0;
   SymbolTexts texts;
   prepare_symbol_texts(net, rational, texts);
@@ -189,10 +398,7 @@ void print_polynomial(const NetworkTables& net, const CancellationState& state,
   for (int p = 0; p < kPowerBuckets; ++p) {
     if (!bucket_prints_something(store, p)) continue;
     printed_any = true;
-    char* header = text.room(kLineBytes);
-    text.advance(std::snprintf(header, kLineBytes,
-                               rational ? "\n + s^%-2d * (\n" : "\n + s^%-2d (\n",
-                               p - state.min_power));
+    text.advance(put_bucket_header(text.room(kLineBytes), rational, p - state.min_power));
     const int count = store.bucket_count[p];
     for (int position = 0; position < count; ++position) {
       if (position + kPrefetchDistance < count) {

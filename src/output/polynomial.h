@@ -17,7 +17,19 @@ constexpr int kValueTextBytes = 48;
 int format_value(char* text, double value);
 
 // `worded` (for tests) prints each piece through the stream on its own.
+// With more than one thread, a polynomial of at least the threshold's filed
+// terms is formatted by that many worker threads while the calling thread
+// writes (the same bytes).
 void print_polynomial(const NetworkTables& net, const CancellationState& state,
-                      const TermStore& store, FILE* out, bool worded = false);
+                      const TermStore& store, FILE* out, bool worded = false, int threads = 1);
+
+// When polynomials are formatted by threads, and in chunks of how many terms
+// at most (0: as many as a chunk buffer holds). Tests lower both so that small
+// polynomials cross chunk boundaries.
+struct PrintChunking {
+  long long threshold_terms = 8192;
+  int chunk_terms = 0;
+};
+void set_print_chunking(const PrintChunking& chunking);
 
 }  // namespace kavrel
