@@ -216,10 +216,9 @@ int print_tree_buf(const NetworkTables& net, OhmUnitFactors& unit_factors, Topof
 
   const bool rational = (bits & kBitRational) != 0;
   std::fprintf(out, rational ? "\n Function =\n  ((\n" : "\n Numerator:\n");
-  const int threads = usable_threads(stores.stats);
-  print_polynomial(net, state, numerator_terms, out, worded, threads);
+  print_polynomial(net, state, numerator_terms, out, worded, share.threads);
   std::fprintf(out, rational ? "\n )/(\n" : "\n Denominator:\n");
-  print_polynomial(net, state, denominator_terms, out, worded, threads);
+  print_polynomial(net, state, denominator_terms, out, worded, share.threads);
   if (rational) std::fprintf(out, "\n ))\n\n");
 
   release_copies(numerator_terms, denominator_terms);
