@@ -197,13 +197,15 @@ TEST(Process, ClosedPipeEndsTheRunPromptly) {
   EXPECT_EQ(err.text(), std::string(kWriteFailure) + "Broken pipe\n");
 }
 
-// A function whose enumeration takes some seconds: a 4x5 resistor grid with a
+// A function whose enumeration alone takes a minute, so that the progress
+// delay passes inside it however fast the machine: a 5x5 resistor grid with a
 // diagonal, its terms not stored.
 std::string long_enumeration() {
   return "r1 1 2 r2 1 6 r3 2 3 r4 2 7 r5 3 4 r6 3 8 r7 4 5 r8 4 9 r9 5 10 r10 6 7 r11 6 11 "
          "r12 7 8 r13 7 12 r14 8 9 r15 8 13 r16 9 10 r17 9 14 r18 10 15 r19 11 12 r20 11 16 "
          "r21 12 13 r22 12 17 r23 13 14 r24 13 18 r25 14 15 r26 14 19 r27 15 20 r28 16 17 "
-         "r29 17 18 r30 18 19 r31 19 20 r32 8 14 f 1 16 20 16 p y11 t 512 e\n";
+         "r29 16 21 r30 17 18 r31 17 22 r32 18 19 r33 18 23 r34 19 20 r35 19 24 r36 20 25 "
+         "r37 21 22 r38 22 23 r39 23 24 r40 24 25 r41 8 14 f 1 21 25 21 p y11 t 512 e\n";
 }
 
 void stop(pid_t pid) {
