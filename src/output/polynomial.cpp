@@ -174,7 +174,11 @@ PrintChunking chunking_in_use;
 // stream is only ever touched by the calling thread. Chunks are runs of
 // consecutive filed terms and may span buckets: the chunk holding a bucket's
 // first position puts its header, the one holding its last the closing line.
+// Each chunk is handed over under a lock, so large polynomials go in large
+// chunks; small ones in small chunks, so that the buffers touch few pages.
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+constexpr std::size_t kSmallChunkBytes = std::size_t{1} << 16;
+constexpr long long kChunksBeforeLargeChunks = 256;
 // Room beyond the terms of a chunk: a header and a closing line for every
 // bucket, and the overshoot of the fixed-length copies.
 constexpr std::size_t kChunkMarginBytes = kPowerBuckets * (32 + 16) + 64;
@@ -318,9 +322,12 @@ bool print_in_chunks(const NetworkTables& net, const CancellationState& state,
     print.texts = &texts;
     print.store = &store;
     print.min_power = state.min_power;
-    const long long fitting =
-        static_cast<long long>(kChunkBytes / longest_term_line(texts, store.name_slots));
-    print.chunk_terms = fitting > 1 ? fitting : 1;
+    const std::size_t line = longest_term_line(texts, store.name_slots);
+    const long long fitting = std::max<long long>(static_cast<long long>(kChunkBytes / line), 1);
+    const long long fitting_small =
+        std::max<long long>(static_cast<long long>(kSmallChunkBytes / line), 1);
+    print.chunk_terms =
+        std::clamp(print.terms / kChunksBeforeLargeChunks, fitting_small, fitting);
     if (chunking.chunk_terms > 0 && chunking.chunk_terms < print.chunk_terms) {
       print.chunk_terms = chunking.chunk_terms;
     }
