@@ -177,8 +177,8 @@ PrintChunking chunking_in_use;
 // Each chunk is handed over under a lock, so large polynomials go in large
 // chunks; small ones in small chunks, so that the buffers touch few pages.
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
-constexpr std::size_t kSmallChunkBytes = std::size_t{1} << 16;
-constexpr long long kChunksBeforeLargeChunks = 256;
+constexpr std::size_t kSmallChunkBytes = std::size_t{1} << 14;
+constexpr long long kChunksBeforeLargeChunks = 128;
 // Room beyond the terms of a chunk: a header and a closing line for every
 // bucket, and the overshoot of the fixed-length copies.
 constexpr std::size_t kChunkMarginBytes = kPowerBuckets * (32 + 16) + 64;
@@ -334,10 +334,12 @@ bool print_in_chunks(const NetworkTables& net, const CancellationState& state,
     print.chunks = (print.terms + print.chunk_terms - 1) / print.chunk_terms;
 
     const int worker_count = threads < kMaxChunkWorkers ? threads : kMaxChunkWorkers;
+    const std::size_t buffer_bytes =
+        static_cast<std::size_t>(print.chunk_terms) * line + kChunkMarginBytes;
     std::vector<std::unique_ptr<char, FreeText>> buffers;
     print.slots.resize(static_cast<std::size_t>(worker_count + kSpareChunkSlots));
     for (ChunkSlot& slot : print.slots) {
-      buffers.emplace_back(static_cast<char*>(std::malloc(kChunkBytes + kChunkMarginBytes)));
+      buffers.emplace_back(static_cast<char*>(std::malloc(buffer_bytes)));
       if (buffers.back() == nullptr) return false;
       slot.text = buffers.back().get();
     }
