@@ -1,8 +1,9 @@
-// Functions evaluated ahead on several threads against the evaluation one
-// after the other on the calling thread: the same bytes (but for the elapsed
-// time) and the same tree and term counts, for the samples, random netlists
-// and networks whose functions take long enough to overlap. Four threads on
-// any machine, so that evaluations really interleave.
+// Functions evaluated ahead on several threads, each enumeration shared out
+// over them, against the evaluation one after the other on the calling
+// thread: the same bytes (but for the elapsed time) and the same tree and
+// term counts, for the samples, random netlists and networks whose functions
+// take long enough to overlap. Four threads on any machine, so that
+// evaluations really interleave.
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,8 @@ struct Run {
   kavrel::RunStats stats;
 };
 
-// With several threads, stores of a few hundred terms are shared out too.
+// With several threads, stores of a few hundred terms are shared out too,
+// and so is the enumeration of every function.
 Run run(const std::string& input, int threads, bool exact_enumeration = false,
         bool small_shares = true) {
   FILE* in = std::tmpfile();
@@ -43,6 +45,7 @@ Run run(const std::string& input, int threads, bool exact_enumeration = false,
   Run result;
   result.stats.threads = threads;
   if (threads > 1) result.stats.min_terms_per_thread = small_shares ? 200 : 0;
+  if (threads > 1 && small_shares) result.stats.min_shared_trees = 1;
   result.stats.exact_enumeration_only = exact_enumeration;
   kavrel::run_kavrel(in, out, &result.stats);
   std::fclose(out);

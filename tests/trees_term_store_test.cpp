@@ -415,6 +415,123 @@ TEST(IndexedTermStore, DistinctTermsNeedNoTable) {
   kavrel::free_term_store(appended.store);
 }
 
+// The rows the terms make in a store of the default width, one after the
+// other: exponents by name (edge 20 named as edge 3), coefficient the sign.
+std::vector<kavrel::Exponent> rows_of(const std::vector<RandomTerm>& terms,
+                                      const TermStore& shape) {
+  const std::size_t units = static_cast<std::size_t>(shape.row_units());
+  std::vector<kavrel::Exponent> rows(terms.size() * units, 0);
+  for (std::size_t i = 0; i < terms.size(); ++i) {
+    kavrel::Exponent* row = rows.data() + i * units;
+    for (const int32_t edge : terms[i].edges) ++row[edge == 20 ? 3 : edge];
+    kavrel::set_coefficient_in(shape, row, terms[i].sign);
+  }
+  return rows;
+}
+
+// Filing a tree by the exponents it gives is filing the tree: the same
+// store, trace lines of growth and all, whether the index finds the terms or
+// binary insertion does.
+TEST(IndexedTermStore, FilingByExponentsIsFilingTheTree) {
+  const std::vector<RandomTerm> terms = random_terms(30000, 5);
+  for (const bool indexed : {true, false}) {
+    FiledStore by_tree;
+    kavrel::TermIndex tree_index;
+    file_terms(terms, indexed ? &tree_index : nullptr, by_tree);
+
+    FiledStore by_exponents;
+    char* buffer = nullptr;
+    std::size_t length = 0;
+    FILE* out = open_memstream(&buffer, &length);
+    kavrel::TermContext context;
+    context.test_bitmap = 64;
+    context.out = out;
+    ASSERT_EQ(kavrel::alloc_term_store(by_exponents.store), 0);
+    kavrel::TermIndex index;
+    if (indexed) {
+      ASSERT_TRUE(index.start(false));
+      context.index = &index;
+    }
+    const std::vector<kavrel::Exponent> rows = rows_of(terms, by_exponents.store);
+    const std::size_t units = static_cast<std::size_t>(by_exponents.store.row_units());
+    for (std::size_t i = 0; i < terms.size() && by_exponents.result == 0; ++i) {
+      by_exponents.result = kavrel::add_term_exponents(terms[i].sign, terms[i].power,
+                                                       rows.data() + i * units,
+                                                       by_exponents.store, context);
+    }
+    if (indexed) index.finish(by_exponents.store);
+    std::fclose(out);
+    by_exponents.trace = masked_addresses(std::string(buffer, length));
+    std::free(buffer);
+    expect_same_stores(by_tree, by_exponents);
+    kavrel::free_term_store(by_tree.store);
+    kavrel::free_term_store(by_exponents.store);
+  }
+}
+
+// Distinct terms appended run by run, each run's order within a power
+// checked by the caller, make the store that filing them one by one makes:
+// in one run only the caller's marks tell the columns to sort; in several,
+// the first row of a power in a run is checked against the column too.
+TEST(IndexedTermStore, DistinctRowsAppendedInRuns) {
+  std::vector<RandomTerm> terms;
+  std::set<std::pair<int, std::multiset<int32_t>>> seen;
+  for (const RandomTerm& term : random_terms(40000, 8)) {
+    std::multiset<int32_t> names;
+    for (const int32_t edge : term.edges) names.insert(edge == 20 ? 3 : edge);
+    if (seen.insert({term.power, names}).second) terms.push_back(term);
+  }
+  FiledStore one_by_one;
+  kavrel::TermIndex reference_index;
+  file_terms(terms, &reference_index, one_by_one, true);
+
+  for (const int runs : {1, 7}) {
+    FiledStore appended;
+    char* buffer = nullptr;
+    std::size_t length = 0;
+    FILE* out = open_memstream(&buffer, &length);
+    kavrel::TermContext context;
+    context.test_bitmap = 64;
+    context.out = out;
+    ASSERT_EQ(kavrel::alloc_term_store(appended.store), 0);
+    kavrel::TermIndex index;
+    ASSERT_TRUE(index.start(true));
+    context.index = &index;
+    const std::vector<kavrel::Exponent> rows = rows_of(terms, appended.store);
+    const std::size_t units = static_cast<std::size_t>(appended.store.row_units());
+    std::vector<int8_t> powers;
+    for (const RandomTerm& term : terms) powers.push_back(static_cast<int8_t>(term.power));
+    const std::size_t total = terms.size();
+    for (int run = 0; run < runs && appended.result == 0; ++run) {
+      const std::size_t first = total * static_cast<std::size_t>(run) / runs;
+      const std::size_t end = total * static_cast<std::size_t>(run + 1) / runs;
+      bool unordered[kavrel::kPowerBuckets] = {};
+      long long last[kavrel::kPowerBuckets];
+      for (long long& row : last) row = -1;
+      for (std::size_t i = first; i < end; ++i) {
+        const int p = powers[i];
+        if (last[p] >= 0 &&
+            !kavrel::TermIndex::in_column_order(rows.data() + static_cast<std::size_t>(last[p]) * units,
+                                                rows.data() + i * units,
+                                                appended.store.name_slots)) {
+          unordered[p] = true;
+        }
+        last[p] = static_cast<long long>(i);
+      }
+      appended.result =
+          kavrel::append_new_rows(appended.store, rows.data() + first * units, powers.data() + first,
+                                  static_cast<int>(end - first), unordered, context);
+    }
+    index.finish(appended.store);
+    std::fclose(out);
+    appended.trace = masked_addresses(std::string(buffer, length));
+    std::free(buffer);
+    expect_same_stores(one_by_one, appended);
+    kavrel::free_term_store(appended.store);
+  }
+  kavrel::free_term_store(one_by_one.store);
+}
+
 TEST(IndexedTermStore, AnIndexThatCannotGrowHandsOverToBinaryInsertion) {
   const std::vector<RandomTerm> terms = random_terms(30000, 6);
   FiledStore plain;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -40,10 +41,29 @@ bool worth_evaluating_ahead(const NetworkTables& net, const RunStats* stats, std
   return usable_threads(stats) >= 2;
 }
 
+// The functions, the one with the most raw i-trees first.
+TopofunList largest_first(const NetworkTables& net, const TopofunList& topofuns) {
+  long double trees[kTopofunCount] = {};
+  int largest = 0;
+  try {
+    for (int i = 0; i < topofuns.count; ++i) {
+      const TreeCount count = count_topofun_trees(net, topofuns.codes[i]);
+      trees[i] = count.exceeded ? 1e40L : static_cast<long double>(count.value);
+      if (trees[i] > trees[largest]) largest = i;
+    }
+  } catch (const std::bad_alloc&) {
+    return topofuns;
+  }
+  TopofunList ordered;
+  ordered.add(topofuns.codes[largest]);
+  for (int i = 0; i < topofuns.count; ++i) ordered.add(topofuns.codes[i]);
+  return ordered;
+}
+
 // One evaluation on a worker thread. `sink` takes whatever a failing
 // evaluation prints; such a result is dropped.
 void evaluate_on_copy(const NetworkTables& net, const RunStats* stats, RunMonitor* monitor,
-                      const std::atomic<bool>& cancelled, int topofun, FILE* sink,
+                      const std::atomic<bool>& cancelled, int topofun, int threads, FILE* sink,
                       EvaluationsAhead::Result& result) {
   const auto tables = std::make_unique<NetworkTables>(net);
   TopofunStores stores;
@@ -51,7 +71,9 @@ void evaluate_on_copy(const NetworkTables& net, const RunStats* stats, RunMonito
   if (stats != nullptr) {
     counters.exact_enumeration_only = stats->exact_enumeration_only;
     counters.exact_output_only = stats->exact_output_only;
+    counters.min_shared_trees = stats->min_shared_trees;
   }
+  counters.threads = threads;
   counters.monitor = monitor;
   stores.stats = &counters;
   stores.topofun_evaluated[topofun] = 1;
@@ -78,22 +100,29 @@ void TopofunList::add(int topofun) {
 void EvaluationsAhead::evaluate(const NetworkTables& net, RunStats* stats,
                                 const TopofunList& topofuns) {
   const std::size_t count = static_cast<std::size_t>(topofuns.count);
-  const int* const codes = topofuns.codes;
   if (!worth_evaluating_ahead(net, stats, count)) return;
+  const TopofunList ordered = largest_first(net, topofuns);
+  const int* const codes = ordered.codes;
 
   std::atomic<bool> cancelled{false};
-  std::atomic<std::size_t> next{0};
-  // Each thread evaluates the next function not yet taken; the calling
-  // thread as well, with the run's monitor, which only it may use.
+  std::atomic<std::size_t> next{1};
+  auto evaluate_one = [&](RunMonitor* monitor, FILE* sink, std::size_t i, int threads) {
+    try {
+      evaluate_on_copy(net, stats, monitor, cancelled, codes[i], threads, sink,
+                       results_[codes[i]]);
+    } catch (...) {
+      // No result: the stage evaluates the function itself.
+    }
+  };
+  // Each thread evaluates the next function not yet taken, on its own; the
+  // calling thread as well, with the run's monitor, which only it may use,
+  // after the largest function, whose enumeration it shares out over the
+  // threads that the others leave.
   auto evaluate_next = [&](RunMonitor* monitor, FILE* sink) {
     for (;;) {
       const std::size_t i = next.fetch_add(1);
       if (i >= count || cancelled.load()) return;
-      try {
-        evaluate_on_copy(net, stats, monitor, cancelled, codes[i], sink, results_[codes[i]]);
-      } catch (...) {
-        // No result: the stage evaluates the function itself.
-      }
+      evaluate_one(monitor, sink, i, 1);
     }
   };
   std::mutex mutex;
@@ -122,7 +151,9 @@ void EvaluationsAhead::evaluate(const NetworkTables& net, RunStats* stats,
   if (FILE* sink = std::tmpfile()) {
     RunMonitor* const monitor = stats != nullptr ? stats->monitor : nullptr;
     RunMonitor watcher(&cancelled);
-    evaluate_next(monitor != nullptr ? monitor : &watcher, sink);
+    RunMonitor* const own = monitor != nullptr ? monitor : &watcher;
+    evaluate_one(own, sink, 0, stats != nullptr ? stats->threads : 0);
+    evaluate_next(own, sink);
     std::fclose(sink);
     if (run_stopped(stats)) cancelled.store(true);
   }

@@ -6,67 +6,16 @@
 #include "trees/enumeration_policy.h"
 #include "trees/qualification.h"
 #include "trees/run_monitor.h"
+#include "trees/shared_enumeration.h"
 #include "trees/term_index.h"
 #include "trees/term_insert.h"
 #include "trees/tree_enumerator.h"
 #include "trees/tree_listings.h"
+#include "trees/tree_terms.h"
 
 namespace kavrel {
 
 namespace {
-
-// The sign of each common tree: the product of the reduced incidence
-// determinants of the tree in both graphs, from the two walks'
-// permutations; listed under the common-trees bit.
-class TreeSigner {
- public:
-  TreeSigner(const NetworkTables& net, const EdgeLists& lists, int nodes, bool all_signs_plus,
-             FILE* out)
-      : net_(net),
-        lists_(lists),
-        nodes_(nodes),
-        all_signs_plus_(all_signs_plus),
-        listing_((net.test_bitmap & kBitCommonTrees) != 0),
-        out_(out) {}
-
-  int sign(const TreeEdgeList& tree) {
-    if (all_signs_plus_) return 1;
-    tree_permutation(tree.count, nodes_, lists_.inode1, lists_.inode2, tree.edge, itree_perm_);
-    tree_permutation(tree.count, nodes_, lists_.vnode1, lists_.vnode2, tree.edge, vtree_perm_);
-    if (listing_) print_common_tree(net_, lists_, tree, vtree_perm_, itree_perm_, nodes_, out_);
-    const int sign = common_tree_sign(nodes_, vtree_perm_, itree_perm_);
-    if (listing_) std::fprintf(out_, "resulting sign= %2d\n", sign);
-    return sign;
-  }
-
- private:
-  const NetworkTables& net_;
-  const EdgeLists& lists_;
-  const int nodes_;
-  const bool all_signs_plus_;
-  const bool listing_;
-  FILE* const out_;
-  int32_t itree_perm_[kEnumNodeSlots] = {};
-  int32_t vtree_perm_[kEnumNodeSlots] = {};
-};
-
-// What a common tree contributes: its power of s (the reactive edges) and
-// the edges whose symbols multiply into the term.
-struct TreeTerm {
-  int power = 0;
-  int count = 0;
-  int32_t admittance_edges[kEdgeSlots] = {};
-};
-
-void derive_term(const EdgeLists& lists, const TreeEdgeList& tree, TreeTerm& term) {
-  term.power = 0;
-  term.count = 0;
-  for (int k = 1; k <= tree.count; ++k) {
-    const int e = tree.edge[k];
-    term.power += lists.dpowermap[e];
-    if (lists.dmap[e] == kKindOrdinary) term.admittance_edges[term.count++] = e;
-  }
-}
 
 QualificationSettings qualification_settings(const NetworkTables& net, const EdgeLists& lists,
                                              int nodes, int form,
@@ -150,8 +99,12 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
   const QualificationSettings qualification =
       qualification_settings(net, lists, nodes, form, policy, out);
   TermContext term_context = term_context_for(net, lists, function_counter, out);
-  TermIndex index;
-  if (policy.index_terms && index.start(policy.terms_distinct)) term_context.index = &index;
+
+  SharedEnumeration shared;
+  if (enumerate_shared(lists, qualification, policy, term_context, net, stats, store, shared)) {
+    record_stats(stats, shared.raw_trees, shared.common_trees, store.terms_used);
+    return 0;
+  }
 
   RunMonitor* monitor = stats != nullptr ? stats->monitor : nullptr;
   if (monitor != nullptr) {
@@ -159,6 +112,8 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
                                policy.pruning.non_common_trees);
   }
   const EnumerationEnd enumeration_end{monitor};
+  TermIndex index;
+  if (policy.index_terms && index.start(policy.terms_distinct)) term_context.index = &index;
 
   TreeEnumerator enumerator(lists, qualification, raw_tree_limit(stats), policy.pruning, monitor);
   TreeSigner signer(net, lists, nodes, policy.all_signs_plus, out);

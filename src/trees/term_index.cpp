@@ -97,6 +97,14 @@ uint64_t TermIndex::hash_of(const int32_t* names, const int32_t* edges, int coun
   return mix(sum + 0x6a09e667f3bcc909ULL * static_cast<uint64_t>(power + 1));
 }
 
+uint64_t TermIndex::hash_of_exponents(const Exponent* exponents, int length, int power) {
+  uint64_t sum = 0;
+  for (int k = 0; k < length; ++k) {
+    sum += static_cast<uint64_t>(static_cast<int64_t>(exponents[k])) * kNameHashes.of[k];
+  }
+  return mix(sum + 0x6a09e667f3bcc909ULL * static_cast<uint64_t>(power + 1));
+}
+
 int TermIndex::find(uint64_t hash, int power, const Exponent* exponents, int length,
                     const TermStore& store) const {
   if (table_ == nullptr) return -1;
@@ -110,6 +118,10 @@ int TermIndex::find(uint64_t hash, int power, const Exponent* exponents, int len
       return row;
     }
   }
+}
+
+bool TermIndex::in_column_order(const Exponent* earlier, const Exponent* later, int length) {
+  return vector_before(earlier, later, length);
 }
 
 void TermIndex::appended(const TermStore& store, int power, int n, const Exponent* exponents,

@@ -39,10 +39,18 @@ class TermIndex {
   bool finds_terms() const { return table_ != nullptr; }
 
   static uint64_t hash_of(const int32_t* names, const int32_t* edges, int count, int power);
+  // The same hash from the term's exponent vector.
+  static uint64_t hash_of_exponents(const Exponent* exponents, int length, int power);
 
   // Row of the term with this hash, power and vector, or -1.
   int find(uint64_t hash, int power, const Exponent* exponents, int length,
            const TermStore& store) const;
+  // Whether a column holding `earlier` right before `later` is in order.
+  static bool in_column_order(const Exponent* earlier, const Exponent* later, int length);
+  // The column of `power` is to be sorted at finish().
+  void mark_out_of_order(int power) {
+    if (power >= 0 && power < kPowerBuckets) out_of_order_[power] = true;
+  }
   // To be called before a new row number is put at position n, the end, of
   // the column of `power`.
   void appended(const TermStore& store, int power, int n, const Exponent* exponents, int length);

@@ -30,4 +30,19 @@ struct TermContext {
 int add_term(int sign, int power, int count, const int32_t* admittance_edges, TermStore& store,
              const TermContext& context);
 
+// Files a term given by its exponents (the store's name_slots of them, zero up
+// to the row's coefficient) exactly as add_term files a tree that gives
+// them: 0 or 1 as add_term returns. No trace line is printed.
+int add_term_exponents(int sign, int power, const Exponent* exponents, TermStore& store,
+                       const TermContext& context);
+
+// Files `count` rows (laid out as the store's rows, coefficient and all),
+// with their powers, as add_term files trees that give them, through
+// context.index, which must be in use and know that no two trees give the
+// same term. The caller has checked the rows' order within each power:
+// `unordered` marks the powers where a row does not come after the one
+// before it. 0 or 1 as add_term returns.
+int append_new_rows(TermStore& store, const Exponent* rows, const int8_t* powers, int count,
+                    const bool (&unordered)[kPowerBuckets], const TermContext& context);
+
 }  // namespace kavrel

@@ -204,12 +204,12 @@ int grow_poly(TermStore& store, const TermContext& context) {
 }
 
 // Writes row terms_used from the exponent vector, then keeps one spare row.
-int append_row(TermStore& store, const Exponent* exponents, int sign,
+int append_row(TermStore& store, const Exponent* exponents, int32_t coefficient,
                const TermContext& context) {
   Exponent* row = term_row(store, store.terms_used);
   // The padding entries are written too, so that whole rows compare.
   std::memcpy(row, exponents, sizeof(Exponent) * store.coefficient_offset());
-  set_coefficient_in(store, row, sign);
+  set_coefficient_in(store, row, coefficient);
   set_corrected_flag_in(store, row, 0);
   if (store.terms_used + 1 >= store.term_capacity && grow_terms(store, context) != 0) return 1;
   ++store.terms_used;
@@ -227,13 +227,11 @@ int add_to_coefficient(const TermStore& store, Exponent* row, int sign) {
 }
 
 // The same rows, coefficients, counts and growth as binary insertion; only the
-// column order is left to the index's finish().
-int add_indexed_term(int sign, int power, int count, const int32_t* admittance_edges,
-                     const Exponent* exponents, int length, TermStore& store,
-                     const TermContext& context, TermIndex& index) {
-  uint64_t hash = 0;
+// column order is left to the index's finish(). `hash` is read only when the
+// index finds terms.
+int add_indexed_term(int sign, int power, uint64_t hash, const Exponent* exponents, int length,
+                     TermStore& store, const TermContext& context, TermIndex& index) {
   if (index.finds_terms()) {
-    hash = TermIndex::hash_of(context.dbranchmap, admittance_edges, count, power);
     const int found = index.find(hash, power, exponents, length, store);
     if (found >= 0) return add_to_coefficient(store, term_row(store, found), sign);
   }
@@ -251,6 +249,9 @@ int add_indexed_term(int sign, int power, int count, const int32_t* admittance_e
   index.insert(hash, power, row, store);
   return 0;
 }
+
+int file_term(int sign, int power, uint64_t hash, const Exponent* exponents, TermStore& store,
+              const TermContext& context);
 
 }  // namespace
 
@@ -276,10 +277,63 @@ int add_term(int sign, int power, int count, const int32_t* admittance_edges, Te
     ++exponents[name];
   }
 
+  uint64_t hash = 0;
+  const TermIndex* index = context.index;
+  if (index != nullptr && index->in_use() && index->finds_terms()) {
+    hash = TermIndex::hash_of(context.dbranchmap, admittance_edges, count, power);
+  }
+  return file_term(sign, power, hash, exponents, store, context);
+}
+
+int add_term_exponents(int sign, int power, const Exponent* exponents, TermStore& store,
+                       const TermContext& context) {
+  if (power < 0 || power >= kPowerBuckets || store.termlist == nullptr) return 1;
+  if (ensure_poly_column(store, power) != 0) return 1;
+  if (context.test_bitmap & kBitNoStore) return 0;
+  uint64_t hash = 0;
+  const TermIndex* index = context.index;
+  if (index != nullptr && index->in_use() && index->finds_terms()) {
+    hash = TermIndex::hash_of_exponents(exponents, store.name_slots, power);
+  }
+  return file_term(sign, power, hash, exponents, store, context);
+}
+
+int append_new_rows(TermStore& store, const Exponent* rows, const int8_t* powers, int count,
+                    const bool (&unordered)[kPowerBuckets], const TermContext& context) {
+  TermIndex* index = context.index;
+  if (index == nullptr || !index->in_use() || index->finds_terms()) return 1;
+  const int length = store.name_slots;
+  const std::size_t row_units = static_cast<std::size_t>(store.row_units());
+  bool seen[kPowerBuckets] = {};
+  for (int i = 0; i < count; ++i) {
+    const int power = powers[i];
+    const Exponent* row = rows + static_cast<std::size_t>(i) * row_units;
+    if (power < 0 || power >= kPowerBuckets || ensure_poly_column(store, power) != 0) return 1;
+    const int n = store.bucket_count[power];
+    if (!seen[power]) {
+      seen[power] = true;
+      index->appended(store, power, n, row, length);
+      if (unordered[power]) index->mark_out_of_order(power);
+    }
+    poly_entry(store, n, power) = store.terms_used;
+    if (append_row(store, row, coefficient_in(store, row), context) != 0) return 1;
+    ++store.bucket_count[power];
+    if (n > 0 && store.bucket_count[power] + 1 >= store.poly_capacity &&
+        grow_poly(store, context) != 0) {
+      return 1;
+    }
+  }
+  return 0;
+}
+
+namespace {
+
+int file_term(int sign, int power, uint64_t hash, const Exponent* exponents, TermStore& store,
+              const TermContext& context) {
+  const int length = store.name_slots;
   TermIndex* index = context.index;
   if (index != nullptr && index->in_use()) {
-    return add_indexed_term(sign, power, count, admittance_edges, exponents, length, store,
-                            context, *index);
+    return add_indexed_term(sign, power, hash, exponents, length, store, context, *index);
   }
 
   const int n = store.bucket_count[power];
@@ -322,5 +376,7 @@ int add_term(int sign, int power, int count, const int32_t* admittance_edges, Te
   }
   return 0;
 }
+
+}  // namespace
 
 }  // namespace kavrel

@@ -1,10 +1,14 @@
 #include "trees/topofun.h"
+#include "trees/tree_count.h"
+
+#include <memory>
 
 #include <cstring>
 
 #include "analysis/param_table.h"
 #include "input/table_limits.h"
 #include "trees/enumeration.h"
+#include "trees/tree_count.h"
 
 namespace kavrel {
 
@@ -216,6 +220,20 @@ void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out, int 
     return;
   }
   if (bits & kBitResources) std::fprintf(out, "opampcnt= %d\n", net.opampcnt);
+}
+
+TreeCount count_topofun_trees(const NetworkTables& net, int topofun) {
+  TreeCount none;
+  if (topofun < 0 || topofun >= kTopofunCount) return none;
+  const PortShape shape = port_shape(topofun);
+  const int nodes = net.tree_branch_count + 1;
+  if (!tables_fit(net, shape, net.passive_snapshot, net.active_edge_count, nodes)) return none;
+  // The lists name the port pseudo-branches in the tables, as an evaluation does.
+  const auto tables = std::make_unique<NetworkTables>(net);
+  tables->fmap[1] = kKindOrdinary;
+  EdgeLists lists;
+  build_edge_lists(*tables, shape, net.passive_snapshot, net.active_edge_count, lists);
+  return count_raw_i_trees(lists, nodes);
 }
 
 void mark_tables_as_evaluated(NetworkTables& net, int topofun) {

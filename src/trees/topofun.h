@@ -5,6 +5,7 @@
 
 #include "input/network_tables.h"
 #include "trees/term_store.h"
+#include "trees/tree_count.h"
 
 namespace kavrel {
 
@@ -19,6 +20,11 @@ void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out,
 // What a successful evaluation of `topofun` leaves in the tables (the kind
 // of the reserved edge's name, the names of its pseudo-branches), for a
 // result evaluated on a copy of them.
+// The raw i-trees an evaluation of `topofun` would generate, counted, not
+// enumerated (none when the tables cannot hold its graphs). The tables are
+// left as they are.
+TreeCount count_topofun_trees(const NetworkTables& net, int topofun);
+
 void mark_tables_as_evaluated(NetworkTables& net, int topofun);
 
 // Frees the store of every code whose flag is set.

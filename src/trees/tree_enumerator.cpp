@@ -73,8 +73,11 @@ void TreeEnumerator::next_tree() {
       enum_state = EnumState::kExhausted;
       return;
     }
-  } else if (enum_state == EnumState::kTreeReady) {
+  } else if (enum_state == EnumState::kTreeReady || enum_state == EnumState::kCut) {
+    enum_state = EnumState::kTreeReady;
     if (!backtrack()) return;
+  } else if (enum_state == EnumState::kResuming) {
+    enum_state = EnumState::kTreeReady;
   } else {
     enum_state = EnumState::kExhausted;
     return;
@@ -131,8 +134,50 @@ void TreeEnumerator::next_tree() {
       }
       if (qualify_raw_tree(qualification_, tree_, raw_tree_count)) return;
       if (!backtrack()) return;
+    } else if (cut_depth_ > 0 && free_edges_taken() >= cut_depth_) {
+      cut_ = point_here();
+      cut_.tree_ready = false;
+      enum_state = EnumState::kCut;
+      return;
     }
   }
+}
+
+EnumerationPoint TreeEnumerator::point_here() const {
+  EnumerationPoint point;
+  point.labels = labels_;
+  point.i_forest = i_forest_;
+  point.v_forest = v_forest_;
+  point.v_cycle = v_cycle_;
+  point.tree_ready = enum_state == EnumState::kTreeReady;
+  point.next_label = next_label_;
+  point.next_edge = next_edge_;
+  point.undeleted_edges = undeleted_edges_;
+  point.labelled_nodes = labelled_nodes_;
+  point.tree_edges = tree_.count;
+  point.tree_kinds = tree_.kinds;
+  point.tree_opamps = tree_.opamps;
+  for (int k = 1; k <= tree_.count; ++k) point.edge[k] = static_cast<uint8_t>(tree_.edge[k]);
+  return point;
+}
+
+// The stack keeps level 0 only, which is never resumed: the search ends
+// where it would return above the point.
+void TreeEnumerator::resume_at(const EnumerationPoint& point) {
+  labels_ = point.labels;
+  i_forest_ = point.i_forest;
+  v_forest_ = point.v_forest;
+  v_cycle_ = point.v_cycle;
+  next_label_ = point.next_label;
+  next_edge_ = point.next_edge;
+  undeleted_edges_ = point.undeleted_edges;
+  labelled_nodes_ = point.labelled_nodes;
+  tree_.count = point.tree_edges;
+  tree_.kinds = point.tree_kinds;
+  tree_.opamps = point.tree_opamps;
+  for (int k = 1; k <= tree_.count; ++k) tree_.edge[k] = point.edge[k];
+  stack_depth_ = 1;
+  enum_state = point.tree_ready ? EnumState::kTreeReady : EnumState::kResuming;
 }
 
 void TreeEnumerator::start() {

@@ -68,8 +68,32 @@ struct Pruning {
 enum class EnumState {
   kNotStarted,  // the next call starts afresh
   kTreeReady,   // a common tree has just been delivered in tree()
+  kCut,         // a point was cut off in cut_point(); the next call goes on past its trees
+  kResuming,    // the next call goes on from the point given to resume_at()
   kExhausted,   // no tree is left
 };
+
+// A point of the search that another enumerator can go on from, as when the
+// trees of one enumeration are shared out: the whole state just after an
+// edge was taken, or just as a common tree was delivered. Going on from it
+// until the search would return above it enumerates the trees below it, in
+// the order of the whole enumeration.
+struct EnumerationPoint {
+  NodeLabels labels;
+  GraphForest i_forest;
+  GraphForest v_forest;
+  bool v_cycle;
+  bool tree_ready;
+  int next_label;
+  int next_edge;
+  int undeleted_edges;
+  int labelled_nodes;
+  int tree_edges;
+  int32_t tree_kinds;
+  int tree_opamps;
+  uint8_t edge[kEdgeSlots];  // the taken edges but the reserved one, from 1
+};
+static_assert(kMaxEdges <= UINT8_MAX, "an edge number fits a point's list");
 
 // Minty's enumeration of the spanning trees of the i-graph with Chan's
 // explicit stack, run as a generator: next_tree() resumes where the previous
@@ -99,8 +123,28 @@ class TreeEnumerator {
 
   void next_tree();
 
+  // From now on, the search stops at every state `depth` saved alternatives
+  // deep, just after an edge was taken and short of a tree: the state is
+  // then in cut_point() (enum_state kCut), and the next call goes on past
+  // the trees below it. 0: never.
+  void cut_at_depth(int depth) { cut_depth_ = depth; }
+  const EnumerationPoint& cut_point() const { return cut_; }
+  // The point of a common tree just delivered.
+  EnumerationPoint point_here() const;
+  // Goes on from `point`, taken from an enumerator over the same lists and
+  // settings: a tree point is delivered as it stands (enum_state kTreeReady),
+  // and next_tree() then delivers the trees below the point one by one.
+  // raw_tree_count adds up over the points.
+  void resume_at(const EnumerationPoint& point);
+
  private:
   void start();
+  // The taken edges that a tree may go without: all but the op amps and
+  // the port pseudo-branches.
+  int free_edges_taken() const {
+    return tree_.count - tree_.opamps - ((tree_.kinds & kKindFirstPort) != 0 ? 1 : 0) -
+           ((tree_.kinds & kKindSecondPort) != 0 ? 1 : 0);
+  }
   void take_edge(int e, int label_a, int label_b);
   void merge_components(int label_a, int label_b);
   bool closes_v_cycle(int e) const;
@@ -137,6 +181,8 @@ class TreeEnumerator {
   int undeleted_edges_ = 0;
   int labelled_nodes_ = 0;
   int stack_depth_ = 0;
+  int cut_depth_ = 0;
+  EnumerationPoint cut_{};
   TreeEdgeList tree_;
   StackLevel stack_[kStackLevels];
 };

@@ -1,0 +1,392 @@
+#include "trees/shared_enumeration.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "trees/memory.h"
+#include "trees/run_monitor.h"
+#include "trees/term_index.h"
+#include "trees/thread_count.h"
+#include "trees/tree_count.h"
+#include "trees/tree_enumerator.h"
+#include "trees/tree_terms.h"
+
+namespace kavrel {
+
+namespace {
+
+// Functions with fewer raw i-trees are enumerated on one thread.
+constexpr long long kDefaultMinSharedTrees = 1 << 15;
+// The search is cut where a partial tree has this many edges a tree may
+// go without, one more at a time until there are two points per batch, so
+// that the batches come out about even.
+constexpr int kFirstCut = 2;
+// Runs of consecutive points enumerated as one: enough that the
+// threads stay busy to the end, few enough that handing them over stays cheap.
+constexpr int kBatchesPerThread = 32;
+constexpr long long kTreesPerBatch = 1 << 18;
+constexpr int kMaxBatches = 1 << 16;
+// Batches taken beyond the merged ones: their stores wait to be merged.
+constexpr int kBatchesInFlightPerThread = 2;
+
+constexpr std::chrono::milliseconds kWatchInterval{50};
+constexpr std::size_t kFirstBufferUnits = std::size_t{1} << 14;
+
+// The common trees of a batch as rows of the function's store (coefficient
+// the tree's sign), with their powers of s; for each power, whether a row
+// does not come after the one before it of that power. Batches of different
+// threads lie side by side: each starts a cache line of its own.
+struct alignas(64) Batch {
+  int first_point = 0;
+  int end_point = 0;
+  std::vector<Exponent> rows;
+  std::vector<int8_t> powers;
+  bool unordered[kPowerBuckets] = {};
+  int last_of_power[kPowerBuckets] = {};
+  long long raw_trees = 0;
+  long long common_trees = 0;
+  std::atomic<bool> done{false};
+};
+
+bool may_share(const NetworkTables& net, const EnumerationPolicy& policy, const RunStats* stats) {
+  if (!policy.index_terms) return false;
+  if ((net.test_bitmap & ~kBitRational) != 0) return false;
+  if (allocation_failure_set()) return false;
+  if (stats != nullptr) {
+    if (stats->raw_tree_budget > 0) return false;
+    if (stats->monitor != nullptr && stats->monitor->draws_progress()) return false;
+  }
+  return usable_threads(stats) >= 2;
+}
+
+// The batches to cut the search into, 0 when the function is too small to
+// share: enough for the threads to end together, and enough that a batch
+// holds at most so many trees waiting to be merged.
+int batches_for(const EdgeLists& lists, int nodes, const RunStats* stats, int threads) {
+  const long long minimum = stats != nullptr && stats->min_shared_trees > 0
+                                ? stats->min_shared_trees
+                                : kDefaultMinSharedTrees;
+  const TreeCount count = count_raw_i_trees(lists, nodes);
+  if (!count.exceeded && count.value < static_cast<unsigned __int128>(minimum)) return 0;
+  const unsigned __int128 by_trees =
+      count.exceeded ? kMaxBatches : count.value / kTreesPerBatch;
+  const long long least = static_cast<long long>(threads) * kBatchesPerThread;
+  if (by_trees <= static_cast<unsigned __int128>(least)) return static_cast<int>(least);
+  return by_trees >= kMaxBatches ? kMaxBatches : static_cast<int>(by_trees);
+}
+
+class Sharing {
+ public:
+  Sharing(const EdgeLists& lists, const QualificationSettings& qualification,
+          const EnumerationPolicy& policy, const TermContext& context, const NetworkTables& net,
+          const TermStore& shape)
+      : lists_(lists),
+        qualification_(qualification),
+        policy_(policy),
+        context_(context),
+        net_(net),
+        name_slots_(shape.name_slots),
+        coefficient_offset_(shape.coefficient_offset()),
+        row_units_(static_cast<std::size_t>(shape.row_units())) {}
+
+  // The points of the whole search, in its order; false when the search was
+  // abandoned.
+  bool cut(RunMonitor* monitor, int batches) {
+    const std::size_t enough = 2 * static_cast<std::size_t>(batches);
+    for (int edges = kFirstCut;; ++edges) {
+      points_.clear();
+      TreeEnumerator splitter(lists_, qualification_, LLONG_MAX, policy_.pruning, monitor);
+      splitter.cut_at_depth(edges);
+      bool any_cut = false;
+      for (splitter.next_tree();; splitter.next_tree()) {
+        if (splitter.enum_state == EnumState::kCut) {
+          points_.push_back(splitter.cut_point());
+          any_cut = true;
+        } else if (splitter.enum_state == EnumState::kTreeReady) {
+          points_.push_back(splitter.point_here());
+        } else {
+          break;
+        }
+      }
+      if (splitter.abandoned) return false;
+      raw_trees_above_points_ = splitter.raw_tree_count;
+      if (!any_cut || points_.size() >= enough) return true;
+    }
+  }
+
+  bool share(int threads, int batches, RunMonitor* monitor, const RunStats* stats,
+             TermStore& merged, SharedEnumeration& counts) {
+    const int point_count = static_cast<int>(points_.size());
+    const int batch_count = batches < point_count ? batches : point_count;
+    if (batch_count == 0) {
+      counts.raw_trees = raw_trees_above_points_;
+      return true;
+    }
+    batches_ = std::make_unique<Batch[]>(static_cast<std::size_t>(batch_count));
+    batch_count_ = batch_count;
+    window_ = threads * kBatchesInFlightPerThread;
+    for (int b = 0; b < batch_count; ++b) {
+      batches_[b].first_point =
+          static_cast<int>(static_cast<long long>(point_count) * b / batch_count);
+      batches_[b].end_point =
+          static_cast<int>(static_cast<long long>(point_count) * (b + 1) / batch_count);
+    }
+
+    TermIndex index;
+    if (!index.start(policy_.terms_distinct)) return false;
+    merging_ = context_;
+    merging_.index = &index;
+    merged_ = &merged;
+
+    std::vector<std::thread> workers;
+    try {
+      workers.reserve(static_cast<std::size_t>(threads - 1));
+      while (static_cast<int>(workers.size()) < threads - 1) {
+        workers.emplace_back([this] {
+          RunMonitor watcher(&cancelled_);
+          work(&watcher, nullptr);
+        });
+      }
+    } catch (...) {
+      // Fewer threads share the batches.
+    }
+    work(monitor, stats);
+    for (std::thread& worker : workers) worker.join();
+    if (cancelled_.load() || merged_batches_ != batch_count) return false;
+    counts.raw_trees = raw_trees_above_points_ + merged_raw_trees_;
+    counts.common_trees = merged_common_trees_;
+    index.finish(merged);
+    return true;
+  }
+
+ private:
+  // Takes batch after batch, no further ahead of the merged ones than the
+  // window, and merges what is complete in order after each. `stats` is
+  // given on the thread that owns the run's monitor only.
+  void work(RunMonitor* monitor, const RunStats* stats) {
+    try {
+      take_and_merge(monitor, stats);
+    } catch (...) {
+      cancelled_.store(true);
+      batch_finished_.notify_all();
+    }
+  }
+
+  void take_and_merge(RunMonitor* monitor, const RunStats* stats) {
+    for (;;) {
+      int b = -1;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!cancelled_.load() && next_batch_ < batch_count_ &&
+               next_batch_ >= merged_batches_ + window_) {
+          batch_finished_.wait_for(lock, kWatchInterval);
+          if (stats != nullptr && run_stopped(stats)) cancelled_.store(true);
+        }
+        if (cancelled_.load() || next_batch_ >= batch_count_) return;
+        b = next_batch_++;
+      }
+      Batch& batch = batches_[b];
+      bool complete = false;
+      try {
+        complete = enumerate_batch(batch, monitor);
+      } catch (...) {
+        complete = false;
+      }
+      if (!complete) {
+        give_back(batch);
+        cancelled_.store(true);
+        batch_finished_.notify_all();
+        return;
+      }
+      batch.done.store(true, std::memory_order_release);
+      merge_in_order();
+    }
+  }
+
+  void merge_in_order() {
+    {
+      const std::lock_guard<std::mutex> merging(merge_mutex_);
+      for (int b = merged_batches_.load(); b < batch_count_; ++b) {
+        Batch& batch = batches_[b];
+        if (!batch.done.load(std::memory_order_acquire)) break;
+        if (!file_trees(batch)) {
+          cancelled_.store(true);
+          break;
+        }
+        merged_raw_trees_ += batch.raw_trees;
+        merged_common_trees_ += batch.common_trees;
+        give_back(batch);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        merged_batches_.store(b + 1);
+      }
+    }
+    batch_finished_.notify_all();
+  }
+
+  // Buffers are handed on from merged batches to new ones, so that their
+  // pages are touched once.
+  void give_back(Batch& batch) {
+    batch.rows.clear();
+    batch.powers.clear();
+    const std::lock_guard<std::mutex> lock(spare_mutex_);
+    spare_rows_.push_back(std::move(batch.rows));
+    spare_powers_.push_back(std::move(batch.powers));
+  }
+  void take_spare(Batch& batch) {
+    const std::lock_guard<std::mutex> lock(spare_mutex_);
+    if (spare_rows_.empty()) return;
+    batch.rows = std::move(spare_rows_.back());
+    batch.powers = std::move(spare_powers_.back());
+    spare_rows_.pop_back();
+    spare_powers_.pop_back();
+  }
+
+  bool enumerate_batch(Batch& batch, RunMonitor* monitor) {
+    take_spare(batch);
+    for (int& last : batch.last_of_power) last = -1;
+    TreeEnumerator enumerator(lists_, qualification_, LLONG_MAX, policy_.pruning, monitor);
+    TreeSigner signer(net_, lists_, qualification_.nodes, policy_.all_signs_plus, context_.out);
+    TreeTerm term;
+    for (int p = batch.first_point; p < batch.end_point; ++p) {
+      enumerator.resume_at(points_[static_cast<std::size_t>(p)]);
+      if (enumerator.enum_state != EnumState::kTreeReady) enumerator.next_tree();
+      for (; enumerator.enum_state == EnumState::kTreeReady; enumerator.next_tree()) {
+        ++batch.common_trees;
+        const TreeEdgeList& tree = enumerator.tree();
+        const int sign =
+            policy_.pruning.incremental_sign ? enumerator.tree_sign() : signer.sign(tree);
+        derive_term(lists_, tree, term);
+        if (!record_tree(batch, sign, term)) return false;
+      }
+      if (enumerator.abandoned) return false;
+    }
+    batch.raw_trees = enumerator.raw_tree_count;
+    return true;
+  }
+
+  // False where add_term would refuse the tree.
+  bool record_tree(Batch& batch, int sign, const TreeTerm& term) const {
+    if (term.power < 0 || term.power >= kPowerBuckets || term.count > kMaxTermEdges) return false;
+    const std::size_t index = batch.powers.size();
+    const std::size_t at = index * row_units_;
+    if (at + row_units_ > batch.rows.capacity()) {
+      batch.rows.reserve(std::max(2 * batch.rows.capacity(), kFirstBufferUnits));
+    }
+    batch.rows.resize(at + row_units_);
+    Exponent* row = batch.rows.data() + at;
+    for (int k = 0; k < term.count; ++k) {
+      const int32_t name = context_.dbranchmap[term.admittance_edges[k]];
+      if (name < 0 || name >= name_slots_) return false;
+      ++row[name];
+    }
+    const int32_t coefficient = sign;
+    std::memcpy(row + coefficient_offset_, &coefficient, sizeof coefficient);
+    batch.powers.push_back(static_cast<int8_t>(term.power));
+    int& last = batch.last_of_power[term.power];
+    if (last >= 0 && !batch.unordered[term.power] &&
+        !TermIndex::in_column_order(batch.rows.data() + static_cast<std::size_t>(last) * row_units_,
+                                    row, name_slots_)) {
+      batch.unordered[term.power] = true;
+    }
+    last = static_cast<int>(index);
+    return true;
+  }
+
+  // Files a batch's trees into the merged store; the caller holds
+  // merge_mutex_.
+  bool file_trees(const Batch& batch) {
+    const int count = static_cast<int>(batch.powers.size());
+    if (policy_.terms_distinct) {
+      return append_new_rows(*merged_, batch.rows.data(), batch.powers.data(), count,
+                             batch.unordered, merging_) == 0;
+    }
+    for (int i = 0; i < count; ++i) {
+      const Exponent* row = batch.rows.data() + static_cast<std::size_t>(i) * row_units_;
+      int32_t sign = 0;
+      std::memcpy(&sign, row + coefficient_offset_, sizeof sign);
+      if (add_term_exponents(sign, batch.powers[static_cast<std::size_t>(i)], row, *merged_,
+                             merging_) != 0) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  const EdgeLists& lists_;
+  const QualificationSettings& qualification_;
+  const EnumerationPolicy& policy_;
+  const TermContext& context_;
+  const NetworkTables& net_;
+  const int name_slots_;
+  const int coefficient_offset_;
+  const std::size_t row_units_;
+
+  std::vector<EnumerationPoint> points_;
+  long long raw_trees_above_points_ = 0;
+  std::unique_ptr<Batch[]> batches_;
+  int batch_count_ = 0;
+  int window_ = 1;
+  TermContext merging_;
+  TermStore* merged_ = nullptr;
+  std::atomic<bool> cancelled_{false};
+  // Under mutex_: the next batch to take; merged_batches_ is written under
+  // both mutexes.
+  std::mutex mutex_;
+  std::condition_variable batch_finished_;
+  int next_batch_ = 0;
+  std::atomic<int> merged_batches_{0};
+  std::mutex merge_mutex_;
+  std::mutex spare_mutex_;
+
+  std::vector<std::vector<Exponent>> spare_rows_;
+  std::vector<std::vector<int8_t>> spare_powers_;
+  long long merged_raw_trees_ = 0;  // under merge_mutex_, as is the merged store
+  long long merged_common_trees_ = 0;
+};
+
+// Back to no terms, as allocated but for capacities grown on the way, which
+// show in nothing printed.
+void empty_out(TermStore& store) {
+  store.terms_used = 0;
+  for (int& count : store.bucket_count) count = 0;
+}
+
+}  // namespace
+
+bool enumerate_shared(const EdgeLists& lists, const QualificationSettings& qualification,
+                      const EnumerationPolicy& policy, const TermContext& context,
+                      const NetworkTables& net, RunStats* stats, TermStore& store,
+                      SharedEnumeration& counts) {
+  if (!may_share(net, policy, stats)) return false;
+  const int threads = usable_threads(stats);
+  const int batches = batches_for(lists, qualification.nodes, stats, threads);
+  if (batches == 0) return false;
+  RunMonitor* const run_monitor = stats != nullptr ? stats->monitor : nullptr;
+  const std::atomic<bool> never{false};
+  RunMonitor watcher(&never);
+  RunMonitor* const monitor = run_monitor != nullptr ? run_monitor : &watcher;
+  bool shared = false;
+  try {
+    Sharing sharing(lists, qualification, policy, context, net, store);
+    shared = sharing.cut(monitor, batches) &&
+             sharing.share(threads, batches, monitor, stats, store, counts);
+  } catch (const std::bad_alloc&) {
+    shared = false;
+  }
+  if (!shared) {
+    empty_out(store);
+    counts = SharedEnumeration{};
+  }
+  return shared;
+}
+
+}  // namespace kavrel
