@@ -16,7 +16,9 @@ namespace kavrel {
 // listing bits, a progress display, a tree budget shared along the run) or
 // when the machine has one core; an evaluation that fails ahead (limits,
 // memory) leaves no result, so that the stage evaluates it again and prints
-// what that prints.
+// what that prints. The calling thread evaluates the function with the most
+// raw i-trees first and may share its enumeration over the threads; the
+// others evaluate theirs each on one thread.
 // Codes of topological functions in request order, each once; fixed in
 // size, so that listing them cannot fail.
 struct TopofunList {
