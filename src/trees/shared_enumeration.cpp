@@ -25,7 +25,7 @@ namespace kavrel {
 namespace {
 
 // Functions with fewer raw i-trees are enumerated on one thread.
-constexpr long long kDefaultMinSharedTrees = 1 << 15;
+constexpr long long kDefaultMinSharedTrees = 1 << 20;
 // The search is cut where a partial tree has this many edges a tree may
 // go without, one more at a time until there are two points per batch, so
 // that the batches come out about even.
