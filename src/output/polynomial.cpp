@@ -279,15 +279,43 @@ void format_chunks(ChunkedPrint& print) {
   }
 }
 
+// Formats the next chunk nobody has taken when its slot is free; false when
+// there is none such.
+bool format_a_chunk_while_waiting(ChunkedPrint& print, long long chunks_written) {
+  const long long slot_count = static_cast<long long>(print.slots.size());
+  long long next = print.next_chunk.load(std::memory_order_relaxed);
+  if (next >= print.chunks || next >= chunks_written + slot_count) return false;
+  if (!print.next_chunk.compare_exchange_strong(next, next + 1, std::memory_order_relaxed)) {
+    return true;  // taken meanwhile: look again
+  }
+  ChunkSlot& slot = print.slots[static_cast<std::size_t>(next % slot_count)];
+  const std::size_t length = format_chunk(print, next, slot.text);
+  const std::lock_guard lock(print.mutex);
+  slot.length = length;
+  slot.chunk = next;
+  return true;
+}
+
+// The calling thread writes the chunks in order, and formats chunks itself
+// rather than wait.
 void write_chunks_in_order(ChunkedPrint& print, FILE* out) {
   const long long slot_count = static_cast<long long>(print.slots.size());
   for (long long chunk = 0; chunk < print.chunks; ++chunk) {
     ChunkSlot& slot = print.slots[static_cast<std::size_t>(chunk % slot_count)];
     std::size_t length = 0;
-    {
+    for (;;) {
+      {
+        const std::lock_guard lock(print.mutex);
+        if (slot.chunk == chunk) {
+          length = slot.length;
+          break;
+        }
+      }
+      if (format_a_chunk_while_waiting(print, chunk)) continue;
       std::unique_lock lock(print.mutex);
       print.chunk_done.wait(lock, [&] { return slot.chunk == chunk; });
       length = slot.length;
+      break;
     }
     std::fwrite(slot.text, 1, length, out);
     {
@@ -333,7 +361,8 @@ bool print_in_chunks(const NetworkTables& net, const CancellationState& state,
     }
     print.chunks = (print.terms + print.chunk_terms - 1) / print.chunk_terms;
 
-    const int worker_count = threads < kMaxChunkWorkers ? threads : kMaxChunkWorkers;
+    // The calling thread formats too.
+    const int worker_count = std::min(threads - 1, kMaxChunkWorkers);
     const std::size_t buffer_bytes =
         static_cast<std::size_t>(print.chunk_terms) * line + kChunkMarginBytes;
     std::vector<std::unique_ptr<char, FreeText>> buffers;
