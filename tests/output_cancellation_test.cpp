@@ -199,3 +199,42 @@ TEST(Cancellation, BucketsOrderedEitherWayOrNeitherPrintDescending) {
 }
 
 }  // namespace
+
+namespace {
+
+// Common factors of a store scanned on four threads: the smallest power and
+// exponents, the sign and the divisor of every nonzero coefficient, whichever
+// thread saw which term; the first rows' coefficients share 6, the others 4.
+TEST(Cancellation, CommonFactorsOfAStoreScannedOnSeveralThreads) {
+  auto net = output_test::make_network();
+  const int c1 = output_test::add_name(*net, "C1");
+  const int g1 = output_test::add_name(*net, "G1");
+  const int g2 = output_test::add_name(*net, "G2");
+  std::vector<output_test::Term> terms;
+  for (int i = 0; i < 2000; ++i) {
+    const int magnitude = i < 1000 ? 6 * (1 + i % 3) : 4 * (1 + i % 2);
+    const int coefficient = i % 11 == 0 ? 0 : (i % 3 == 1 ? -magnitude : magnitude);
+    terms.push_back({1 + i % 5, coefficient, {{c1, 1 + i % 4}, {g1, 2 + i % 7}, {g2, i / 700}}});
+  }
+  kavrel::TermStore store = output_test::build_store(terms, 2048, 512, 8);
+  kavrel::CancellationState alone;
+  kavrel::combineinit(alone);
+  kavrel::makecancellationlist(alone, store, true);
+  kavrel::CancellationState shared;
+  kavrel::combineinit(shared);
+  kavrel::WorkShare share;
+  share.threads = 4;
+  share.min_terms_per_thread = 100;
+  kavrel::makecancellationlist(shared, store, false, share);
+  for (const kavrel::CancellationState& state : {alone, shared}) {
+    EXPECT_EQ(state.min_power, 1);
+    EXPECT_EQ(state.common_sign, 1);
+    EXPECT_EQ(state.common_gcd, 2);
+    EXPECT_EQ(state.min_exponent[c1], 1);
+    EXPECT_EQ(state.min_exponent[g1], 2);
+    EXPECT_EQ(state.min_exponent[g2], 0);
+  }
+  kavrel::free_term_store(store);
+}
+
+}  // namespace

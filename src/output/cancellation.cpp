@@ -432,16 +432,11 @@ bool evaluate_and_merge_shared(const CancellationState& state, const NetworkTabl
   return true;
 }
 
-// Lowers the common factors to what a term with a nonzero coefficient has.
-// Lowers the common sign and divisor to what a nonzero coefficient allows.
-void take_common_coefficient(CancellationState& state, int32_t coefficient) {
-  if (coefficient > 0) state.common_sign = 1;
-  const int32_t magnitude = coefficient < 0 ? -coefficient : coefficient;
-  if (state.common_gcd > 0 && state.common_gcd != magnitude) {
-    state.common_gcd = greatest_common_divisor(state.common_gcd, magnitude);
-  } else {
-    state.common_gcd = magnitude;
-  }
+// The common divisor lowered to what a further magnitude (nonzero) allows;
+// 0 stands for no magnitude yet.
+int32_t lowered_gcd(int32_t divisor, int32_t magnitude) {
+  if (divisor > 0 && divisor != magnitude) return greatest_common_divisor(divisor, magnitude);
+  return magnitude;
 }
 
 }  // namespace
@@ -461,24 +456,49 @@ void combineinit(CancellationState& state) {
   state.min_power = kNoCommonFactor;
 }
 
-void makecancellationlist(CancellationState& state, const TermStore& store, bool worded) {
+void makecancellationlist(CancellationState& state, const TermStore& store, bool worded,
+                          const WorkShare& share) {
   const int slots = store.name_slots;
-  bool nonzero_term_seen = false;
   // The minima are kept at the exponents' own width, which lets the loop over
   // a row run on many names at once.
-  Exponent lowest[kNameSlots];
-  for (Exponent& exponent : lowest) exponent = std::numeric_limits<Exponent>::max();
-  // The common factors do not depend on the order of the terms.
-  for_each_filed_term(store, worded, [&](int row, int power) {
+  struct Common {
+    Exponent lowest[kNameSlots];
+    int32_t min_power = kNoCommonFactor;
+    bool positive_seen = false;
+    int32_t gcd = 0;  // of the magnitudes seen; 0 before the first
+    bool nonzero_term_seen = false;
+  };
+  Common common;
+  for (Exponent& exponent : common.lowest) exponent = std::numeric_limits<Exponent>::max();
+  auto visit = [&](Common& into, int row, int power) {
     const Exponent* term = term_row(store, row);
     const int32_t coefficient = coefficient_in(store, term);
     if (coefficient == 0) return;
-    if (power < state.min_power) state.min_power = power;
-    lower_to(lowest, term, slots);
-    take_common_coefficient(state, coefficient);
-    nonzero_term_seen = true;
-  });
-  if (!nonzero_term_seen) return;
+    if (power < into.min_power) into.min_power = power;
+    lower_to(into.lowest, term, slots);
+    if (coefficient > 0) into.positive_seen = true;
+    into.gcd = lowered_gcd(into.gcd, coefficient < 0 ? -coefficient : coefficient);
+    into.nonzero_term_seen = true;
+  };
+  // The common factors do not depend on the order of the terms.
+  std::vector<Common> parts;
+  if (!worded && visit_filed_terms_shared(store, share, common, parts, visit)) {
+    for (const Common& part : parts) {
+      if (!part.nonzero_term_seen) continue;
+      lower_to(common.lowest, part.lowest, slots);
+      common.min_power = std::min(common.min_power, part.min_power);
+      common.positive_seen = common.positive_seen || part.positive_seen;
+      common.gcd = lowered_gcd(common.gcd, part.gcd);
+      common.nonzero_term_seen = true;
+    }
+  } else {
+    for_each_filed_term(store, worded, [&](int row, int power) { visit(common, row, power); });
+  }
+  if (!common.nonzero_term_seen) return;
+  if (common.min_power < state.min_power) state.min_power = common.min_power;
+  if (common.positive_seen) state.common_sign = 1;
+  state.common_gcd = lowered_gcd(state.common_gcd, common.gcd);
+  const Exponent* const lowest = common.lowest;
   for (int k = 0; k < slots; ++k) {
     state.min_exponent[k] = std::min<int32_t>(state.min_exponent[k], lowest[k]);
   }

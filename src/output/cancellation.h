@@ -30,8 +30,9 @@ void combineinit(CancellationState& state);
 // Coefficients must lie within -2147483647..2147483647 (correctunits
 // guarantees it), so that their absolute values fit.
 // `worded` (for tests) visits the terms in column order instead of memory
-// order.
-void makecancellationlist(CancellationState& state, const TermStore& store, bool worded = false);
+// order; a large store is scanned on the threads of `share`.
+void makecancellationlist(CancellationState& state, const TermStore& store, bool worded = false,
+                          const WorkShare& share = WorkShare{});
 
 // Divides the common factors out, writes termvalue (numeric values
 // multiplied in) and merges each bucket's equal symbol products, leaving the

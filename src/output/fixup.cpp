@@ -369,7 +369,7 @@ void trace(const NetworkTables& net, FILE* out, const char* line) {
 }  // namespace
 
 void eval_branchtag(const NetworkTables& net, OhmUnitFactors& unit_factors, const TermStore& store,
-                    bool worded) {
+                    bool worded, const WorkShare& share) {
   int count = net.impedance_count;
   if (count > kNameSlots) count = kNameSlots;
   // The largest exponents do not depend on the order of the terms. They are
@@ -377,16 +377,30 @@ void eval_branchtag(const NetworkTables& net, OhmUnitFactors& unit_factors, cons
   // over a row run on many names at once, and only the impedance names' are
   // kept.
   const int slots = store.name_slots;
-  Exponent highest[kNameSlots];
-  for (Exponent& exponent : highest) exponent = std::numeric_limits<Exponent>::min();
-  bool nonzero_term_seen = false;
-  for_each_filed_term(store, worded, [&](int row, int) {
+  struct Largest {
+    Exponent highest[kNameSlots];
+    bool nonzero_term_seen = false;
+  };
+  Largest largest;
+  for (Exponent& exponent : largest.highest) exponent = std::numeric_limits<Exponent>::min();
+  auto visit = [&](Largest& into, int row) {
     const Exponent* term = term_row(store, row);
     if (coefficient_in(store, term) == 0) return;
-    raise_to(highest, term, slots);
-    nonzero_term_seen = true;
-  });
-  if (!nonzero_term_seen) return;
+    raise_to(into.highest, term, slots);
+    into.nonzero_term_seen = true;
+  };
+  std::vector<Largest> parts;
+  if (!worded && visit_filed_terms_shared(store, share, largest, parts,
+                                          [&](Largest& into, int row, int) { visit(into, row); })) {
+    for (const Largest& part : parts) {
+      raise_to(largest.highest, part.highest, slots);
+      largest.nonzero_term_seen = largest.nonzero_term_seen || part.nonzero_term_seen;
+    }
+  } else {
+    for_each_filed_term(store, worded, [&](int row, int) { visit(largest, row); });
+  }
+  if (!largest.nonzero_term_seen) return;
+  const Exponent* const highest = largest.highest;
   for (int i = 0; i < count; ++i) {
     const int k = net.impedance_list[i];
     if (k < 0 || k >= slots) continue;
@@ -427,9 +441,9 @@ int fixup(const NetworkTables& net, OhmUnitFactors& unit_factors, CancellationSt
           TermStore& numerator_terms, TermStore& denominator_terms, FILE* out, bool worded,
           const WorkShare& share) {
   trace(net, out, "fixup entered, eval_branchtag for numerator called\n");
-  eval_branchtag(net, unit_factors, numerator_terms, worded);
+  eval_branchtag(net, unit_factors, numerator_terms, worded, share);
   trace(net, out, "eval_branchtag for denominator called\n");
-  eval_branchtag(net, unit_factors, denominator_terms, worded);
+  eval_branchtag(net, unit_factors, denominator_terms, worded, share);
   if (net.test_bitmap & kBitOhmFactors) list_and_drop_ohm_unit_factors(net, unit_factors, out);
 
   trace(net, out, "correctunits for numerator called\n");
@@ -438,9 +452,9 @@ int fixup(const NetworkTables& net, OhmUnitFactors& unit_factors, CancellationSt
   if (correctunits(net, unit_factors, denominator_terms, out, worded, share) != 0) return 1;
 
   trace(net, out, "makecancellationlist for numerator called\n");
-  makecancellationlist(state, numerator_terms, worded);
+  makecancellationlist(state, numerator_terms, worded, share);
   trace(net, out, "makecancellationlist for denominator called\n");
-  makecancellationlist(state, denominator_terms, worded);
+  makecancellationlist(state, denominator_terms, worded, share);
 
   trace(net, out, "evaluateliterals for numerator called\n");
   if (evaluateliterals(state, net, numerator_terms, out, worded, share) != 0) return 1;

@@ -18,9 +18,10 @@ struct OhmUnitFactors {
 
 // Raises the ohm-unit factor of every impedance-type symbol to its largest
 // exponent over the store's nonzero terms. `worded` (for tests) visits the
-// terms in column order instead of memory order.
+// terms in column order instead of memory order; a large store is scanned
+// on the threads of `share`.
 void eval_branchtag(const NetworkTables& net, OhmUnitFactors& unit_factors, const TermStore& store,
-                    bool worded = false);
+                    bool worded = false, const WorkShare& share = WorkShare{});
 
 // Replaces each exponent e of an element with factor F by F - e, refiles every
 // term under its new power of s and merges equal terms. 1 (with a message)

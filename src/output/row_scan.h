@@ -1,9 +1,13 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "trees/term_store.h"
+#include "trees/work_share.h"
+#include "trees/work_sharing.h"
 
 namespace kavrel {
 
@@ -87,6 +91,34 @@ bool for_each_filed_term(const TermStore& store, bool in_column_order, Visit&& v
     }
   }
   return false;
+}
+
+// For aggregates that do not depend on the order of the terms: visits every
+// filed term as for_each_filed_term does in memory order, the rows in slices
+// over the threads of `share`, visit(state, row, power) going to the state
+// of the thread that takes the slice (states: one copy of `initial` per
+// thread). False, having visited nothing the caller keeps, when the store is
+// too small to share or its rows' powers cannot be tabled.
+template <typename State, typename Visit>
+bool visit_filed_terms_shared(const TermStore& store, const WorkShare& share,
+                              const State& initial, std::vector<State>& states, Visit&& visit) {
+  const int rows = std::min(store.terms_used, store.term_capacity);
+  const int workers = share.workers_for(rows);
+  if (workers < 2) return false;
+  const RowPowers powers(store);
+  if (!powers.usable()) return false;
+  states.assign(static_cast<std::size_t>(workers), initial);
+  const int slices = workers * 8;
+  const int scanned = std::min(rows, powers.rows());
+  return share_out(workers, slices, [&](int slice, int worker) {
+    State& state = states[static_cast<std::size_t>(worker)];
+    const int end = static_cast<int>(static_cast<int64_t>(scanned) * (slice + 1) / slices);
+    for (int row = static_cast<int>(static_cast<int64_t>(scanned) * slice / slices); row < end;
+         ++row) {
+      const int power = powers.power_of(row);
+      if (power >= 0) visit(state, row, power);
+    }
+  });
 }
 
 }  // namespace kavrel
