@@ -117,7 +117,7 @@ Outcome run_with_plan(const std::string& input, long long fail_at, bool fail_res
   kavrel::RunStats stats;
   stats.threads = threads;
   // Every enumeration shared out, so that failures hit its threads too.
-  if (threads > 1) stats.min_shared_trees = 1;
+  if (threads > 1) stats.trees_before_sharing = 1;
   plan.arm(fail_at, fail_rest);
   outcome.status = kavrel::run_kavrel(in, out, &stats);
   plan.disarm();

@@ -45,7 +45,7 @@ Run run(const std::string& input, int threads, bool exact_enumeration = false,
   Run result;
   result.stats.threads = threads;
   if (threads > 1) result.stats.min_terms_per_thread = small_shares ? 200 : 0;
-  if (threads > 1 && small_shares) result.stats.min_shared_trees = 1;
+  if (threads > 1 && small_shares) result.stats.trees_before_sharing = 1;
   result.stats.exact_enumeration_only = exact_enumeration;
   kavrel::run_kavrel(in, out, &result.stats);
   std::fclose(out);

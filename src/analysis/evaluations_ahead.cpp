@@ -71,7 +71,7 @@ void evaluate_on_copy(const NetworkTables& net, const RunStats* stats, RunMonito
   if (stats != nullptr) {
     counters.exact_enumeration_only = stats->exact_enumeration_only;
     counters.exact_output_only = stats->exact_output_only;
-    counters.min_shared_trees = stats->min_shared_trees;
+    counters.trees_before_sharing = stats->trees_before_sharing;
   }
   counters.threads = threads;
   counters.monitor = monitor;

@@ -100,46 +100,63 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
       qualification_settings(net, lists, nodes, form, policy, out);
   TermContext term_context = term_context_for(net, lists, function_counter, out);
 
-  SharedEnumeration shared;
-  if (enumerate_shared(lists, qualification, policy, term_context, net, stats, store, shared)) {
-    record_stats(stats, shared.raw_trees, shared.common_trees, store.terms_used);
-    return 0;
-  }
-
   RunMonitor* monitor = stats != nullptr ? stats->monitor : nullptr;
   if (monitor != nullptr) {
     monitor->begin_enumeration(topofun_names[topofun], lists, nodes,
                                policy.pruning.non_common_trees);
   }
   const EnumerationEnd enumeration_end{monitor};
-  TermIndex index;
-  if (policy.index_terms && index.start(policy.terms_distinct)) term_context.index = &index;
-
-  TreeEnumerator enumerator(lists, qualification, raw_tree_limit(stats), policy.pruning, monitor);
-  TreeSigner signer(net, lists, nodes, policy.all_signs_plus, out);
   const bool list_accepted_edges = (bits & kBitRawTrees) != 0;
-  TreeTerm term;
-  long long common_tree_count = 0;
-  for (enumerator.next_tree(); enumerator.enum_state == EnumState::kTreeReady;
-       enumerator.next_tree()) {
-    ++common_tree_count;
-    const TreeEdgeList& tree = enumerator.tree();
-    const int sign = policy.pruning.incremental_sign ? enumerator.tree_sign() : signer.sign(tree);
-    derive_term(lists, tree, term);
-    if (list_accepted_edges) {
-      print_accepted_edges(net, lists, term.admittance_edges, term.count, out);
-    }
-    if (add_term(sign, term.power, term.count, term.admittance_edges, store, term_context) != 0) {
-      abandon_store(stores, topofun, enumerator.raw_tree_count, common_tree_count, out);
-      return 1;
-    }
-  }
+  // A large function goes on over several threads once it has filed enough
+  // trees on this one. Should that fail, it starts again on this one alone.
+  long long share_after = trees_before_sharing(net, policy, stats);
+  for (;;) {
+    TermIndex index;
+    term_context.index = nullptr;
+    if (policy.index_terms && index.start(policy.terms_distinct)) term_context.index = &index;
 
-  index.finish(store);
-  if (enumerator.budget_reached && stats != nullptr) stats->budget_exhausted = true;
-  if (bits & kBitResources) print_tree_counters(enumerator.raw_tree_count, common_tree_count, out);
-  record_stats(stats, enumerator.raw_tree_count, common_tree_count, store.terms_used);
-  return 0;
+    TreeEnumerator enumerator(lists, qualification, raw_tree_limit(stats), policy.pruning,
+                              monitor);
+    TreeSigner signer(net, lists, nodes, policy.all_signs_plus, out);
+    TreeTerm term;
+    long long common_tree_count = 0;
+    SharedEnumeration rest;
+    bool sharing_failed = false;
+    for (enumerator.next_tree(); enumerator.enum_state == EnumState::kTreeReady;
+         enumerator.next_tree()) {
+      ++common_tree_count;
+      const TreeEdgeList& tree = enumerator.tree();
+      const int sign =
+          policy.pruning.incremental_sign ? enumerator.tree_sign() : signer.sign(tree);
+      derive_term(lists, tree, term);
+      if (list_accepted_edges) {
+        print_accepted_edges(net, lists, term.admittance_edges, term.count, out);
+      }
+      if (add_term(sign, term.power, term.count, term.admittance_edges, store, term_context) !=
+          0) {
+        abandon_store(stores, topofun, enumerator.raw_tree_count, common_tree_count, out);
+        return 1;
+      }
+      if (common_tree_count == share_after) {
+        sharing_failed = !share_rest(enumerator, lists, qualification, policy, term_context, net,
+                                     stats, store, rest);
+        break;
+      }
+    }
+    if (sharing_failed) {
+      clear_terms(store);
+      share_after = -1;
+      continue;
+    }
+
+    index.finish(store);
+    const long long raw_trees = enumerator.raw_tree_count + rest.raw_trees;
+    common_tree_count += rest.common_trees;
+    if (enumerator.budget_reached && stats != nullptr) stats->budget_exhausted = true;
+    if (bits & kBitResources) print_tree_counters(raw_trees, common_tree_count, out);
+    record_stats(stats, raw_trees, common_tree_count, store.terms_used);
+    return 0;
+  }
 }
 
 }  // namespace kavrel

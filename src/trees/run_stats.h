@@ -24,9 +24,9 @@ struct RunStats {
   // For tests only: when positive, stores of this many terms per thread are
   // shared out already.
   int min_terms_per_thread = 0;
-  // For tests only: when positive, enumerations of this many raw i-trees are
-  // shared out already.
-  long long min_shared_trees = 0;
+  // For tests only: when positive, an enumeration shares the rest of its
+  // search out over the threads after this many trees already.
+  long long trees_before_sharing = 0;
   // Set by the run for its length: flushes output now and then, ends the run
   // when output fails, and draws progress.
   RunMonitor* monitor = nullptr;

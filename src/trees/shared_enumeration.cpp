@@ -24,12 +24,9 @@ namespace kavrel {
 
 namespace {
 
-// Functions with fewer raw i-trees are enumerated on one thread.
-constexpr long long kDefaultMinSharedTrees = 1 << 20;
-// The search is cut where a partial tree has this many edges a tree may
-// go without, one more at a time until there are two points per batch, so
-// that the batches come out about even.
-constexpr int kFirstCut = 2;
+// Trees filed on the calling thread before the rest is shared out: smaller
+// functions gain less than threads cost.
+constexpr long long kDefaultTreesBeforeSharing = 1 << 16;
 // Runs of consecutive points enumerated as one: enough that the
 // threads stay busy to the end, few enough that handing them over stays cheap.
 constexpr int kBatchesPerThread = 32;
@@ -57,29 +54,14 @@ struct alignas(64) Batch {
   std::atomic<bool> done{false};
 };
 
-bool may_share(const NetworkTables& net, const EnumerationPolicy& policy, const RunStats* stats) {
-  if (!policy.index_terms) return false;
-  if ((net.test_bitmap & ~kBitRational) != 0) return false;
-  if (allocation_failure_set()) return false;
-  if (stats != nullptr) {
-    if (stats->raw_tree_budget > 0) return false;
-    if (stats->monitor != nullptr && stats->monitor->draws_progress()) return false;
-  }
-  return usable_threads(stats) >= 2;
-}
-
-// The batches to cut the search into, 0 when the function is too small to
-// share: enough for the threads to end together, and enough that a batch
-// holds at most so many trees waiting to be merged.
-int batches_for(const EdgeLists& lists, int nodes, const RunStats* stats, int threads) {
-  const long long minimum = stats != nullptr && stats->min_shared_trees > 0
-                                ? stats->min_shared_trees
-                                : kDefaultMinSharedTrees;
-  const TreeCount count = count_raw_i_trees(lists, nodes);
-  if (!count.exceeded && count.value < static_cast<unsigned __int128>(minimum)) return 0;
-  const unsigned __int128 by_trees =
-      count.exceeded ? kMaxBatches : count.value / kTreesPerBatch;
+// The batches to cut the rest of the search into: enough for the threads to
+// end together, and enough that a batch holds at most so many trees waiting
+// to be merged.
+int batches_for(const EdgeLists& lists, int nodes, int threads) {
   const long long least = static_cast<long long>(threads) * kBatchesPerThread;
+  const TreeCount count = count_raw_i_trees(lists, nodes);
+  if (count.exceeded) return kMaxBatches;
+  const unsigned __int128 by_trees = count.value / kTreesPerBatch;
   if (by_trees <= static_cast<unsigned __int128>(least)) return static_cast<int>(least);
   return by_trees >= kMaxBatches ? kMaxBatches : static_cast<int>(by_trees);
 }
@@ -98,28 +80,39 @@ class Sharing {
         coefficient_offset_(shape.coefficient_offset()),
         row_units_(static_cast<std::size_t>(shape.row_units())) {}
 
-  // The points of the whole search, in its order; false when the search was
-  // abandoned.
-  bool cut(RunMonitor* monitor, int batches) {
+  // The points of the search below `roots`, in its order; false when the
+  // search was abandoned. The last root, the alternative decided first, holds
+  // the most trees: the cut goes deeper until it alone gives two points per
+  // batch; the other roots are cut at the same number of free edges.
+  bool cut(const std::vector<EnumerationPoint>& roots, RunMonitor* monitor, int batches) {
+    if (roots.empty()) return true;
     const std::size_t enough = 2 * static_cast<std::size_t>(batches);
-    for (int edges = kFirstCut;; ++edges) {
+    TreeEnumerator first(lists_, qualification_, LLONG_MAX, policy_.pruning, nullptr);
+    first.resume_at(roots.back());
+    for (int depth = first.free_edges_taken() + 1;; ++depth) {
       points_.clear();
-      TreeEnumerator splitter(lists_, qualification_, LLONG_MAX, policy_.pruning, monitor);
-      splitter.cut_at_depth(edges);
+      raw_trees_above_points_ = 0;
       bool any_cut = false;
-      for (splitter.next_tree();; splitter.next_tree()) {
-        if (splitter.enum_state == EnumState::kCut) {
-          points_.push_back(splitter.cut_point());
-          any_cut = true;
-        } else if (splitter.enum_state == EnumState::kTreeReady) {
-          points_.push_back(splitter.point_here());
-        } else {
-          break;
+      std::size_t points_of_last = 0;
+      for (const EnumerationPoint& root : roots) {
+        points_of_last = points_.size();
+        TreeEnumerator splitter(lists_, qualification_, LLONG_MAX, policy_.pruning, monitor);
+        splitter.resume_at(root);
+        splitter.cut_at_depth(depth);
+        for (splitter.next_tree();; splitter.next_tree()) {
+          if (splitter.enum_state == EnumState::kCut) {
+            points_.push_back(splitter.cut_point());
+            any_cut = true;
+          } else if (splitter.enum_state == EnumState::kTreeReady) {
+            points_.push_back(splitter.point_here());
+          } else {
+            break;
+          }
         }
+        if (splitter.abandoned) return false;
+        raw_trees_above_points_ += splitter.raw_tree_count;
       }
-      if (splitter.abandoned) return false;
-      raw_trees_above_points_ = splitter.raw_tree_count;
-      if (!any_cut || points_.size() >= enough) return true;
+      if (!any_cut || points_.size() - points_of_last >= enough) return true;
     }
   }
 
@@ -141,10 +134,6 @@ class Sharing {
           static_cast<int>(static_cast<long long>(point_count) * (b + 1) / batch_count);
     }
 
-    TermIndex index;
-    if (!index.start(policy_.terms_distinct)) return false;
-    merging_ = context_;
-    merging_.index = &index;
     merged_ = &merged;
 
     std::vector<std::thread> workers;
@@ -164,7 +153,6 @@ class Sharing {
     if (cancelled_.load() || merged_batches_ != batch_count) return false;
     counts.raw_trees = raw_trees_above_points_ + merged_raw_trees_;
     counts.common_trees = merged_common_trees_;
-    index.finish(merged);
     return true;
   }
 
@@ -305,16 +293,17 @@ class Sharing {
   // merge_mutex_.
   bool file_trees(const Batch& batch) {
     const int count = static_cast<int>(batch.powers.size());
-    if (policy_.terms_distinct) {
+    const TermIndex* index = context_.index;
+    if (index != nullptr && index->in_use() && !index->finds_terms()) {
       return append_new_rows(*merged_, batch.rows.data(), batch.powers.data(), count,
-                             batch.unordered, merging_) == 0;
+                             batch.unordered, context_) == 0;
     }
     for (int i = 0; i < count; ++i) {
       const Exponent* row = batch.rows.data() + static_cast<std::size_t>(i) * row_units_;
       int32_t sign = 0;
       std::memcpy(&sign, row + coefficient_offset_, sizeof sign);
       if (add_term_exponents(sign, batch.powers[static_cast<std::size_t>(i)], row, *merged_,
-                             merging_) != 0) {
+                             context_) != 0) {
         return false;
       }
     }
@@ -335,7 +324,6 @@ class Sharing {
   std::unique_ptr<Batch[]> batches_;
   int batch_count_ = 0;
   int window_ = 1;
-  TermContext merging_;
   TermStore* merged_ = nullptr;
   std::atomic<bool> cancelled_{false};
   // Under mutex_: the next batch to take; merged_batches_ is written under
@@ -353,40 +341,45 @@ class Sharing {
   long long merged_common_trees_ = 0;
 };
 
-// Back to no terms, as allocated but for capacities grown on the way, which
-// show in nothing printed.
-void empty_out(TermStore& store) {
-  store.terms_used = 0;
-  for (int& count : store.bucket_count) count = 0;
-}
-
 }  // namespace
 
-bool enumerate_shared(const EdgeLists& lists, const QualificationSettings& qualification,
-                      const EnumerationPolicy& policy, const TermContext& context,
-                      const NetworkTables& net, RunStats* stats, TermStore& store,
-                      SharedEnumeration& counts) {
-  if (!may_share(net, policy, stats)) return false;
-  const int threads = usable_threads(stats);
-  const int batches = batches_for(lists, qualification.nodes, stats, threads);
-  if (batches == 0) return false;
+long long trees_before_sharing(const NetworkTables& net, const EnumerationPolicy& policy,
+                               const RunStats* stats) {
+  if (!policy.index_terms) return -1;
+  if ((net.test_bitmap & ~kBitRational) != 0) return -1;
+  if (allocation_failure_set()) return -1;
+  if (stats != nullptr) {
+    if (stats->raw_tree_budget > 0) return -1;
+    if (stats->monitor != nullptr && stats->monitor->draws_progress()) return -1;
+  }
+  if (usable_threads(stats) < 2) return -1;
+  return stats != nullptr && stats->trees_before_sharing > 0 ? stats->trees_before_sharing
+                                                             : kDefaultTreesBeforeSharing;
+}
+
+bool share_rest(const TreeEnumerator& enumerator, const EdgeLists& lists,
+                const QualificationSettings& qualification, const EnumerationPolicy& policy,
+                const TermContext& context, const NetworkTables& net, RunStats* stats,
+                TermStore& store, SharedEnumeration& counts) {
+  counts = SharedEnumeration{};
   RunMonitor* const run_monitor = stats != nullptr ? stats->monitor : nullptr;
   const std::atomic<bool> never{false};
   RunMonitor watcher(&never);
   RunMonitor* const monitor = run_monitor != nullptr ? run_monitor : &watcher;
-  bool shared = false;
   try {
+    std::vector<EnumerationPoint> roots;
+    roots.reserve(static_cast<std::size_t>(enumerator.pending_count()));
+    for (int i = 0; i < enumerator.pending_count(); ++i) {
+      roots.push_back(enumerator.pending_point(i));
+    }
+    const int threads = usable_threads(stats);
+    const int batches = batches_for(lists, qualification.nodes, threads);
     Sharing sharing(lists, qualification, policy, context, net, store);
-    shared = sharing.cut(monitor, batches) &&
-             sharing.share(threads, batches, monitor, stats, store, counts);
+    return sharing.cut(roots, monitor, batches) &&
+           sharing.share(threads, batches, monitor, stats, store, counts);
   } catch (const std::bad_alloc&) {
-    shared = false;
+    return false;
   }
-  if (!shared) {
-    empty_out(store);
-    counts = SharedEnumeration{};
-  }
-  return shared;
 }
 
 }  // namespace kavrel

@@ -105,6 +105,11 @@ int ensure_poly_column(TermStore& store, int power) {
 
 void free_term_store(TermStore& store) { store.release(); }
 
+void clear_terms(TermStore& store) {
+  store.terms_used = 0;
+  for (int& count : store.bucket_count) count = 0;
+}
+
 int resize_array(void** array, int* count, std::size_t element_size, int32_t test_bitmap,
                  FILE* out) {
   const bool trace = (test_bitmap & kBitResources) != 0;

@@ -143,6 +143,8 @@ int alloc_term_store(TermStore& store, int name_count = kNameSlots,
 // 1 when poly could not be widened (store unchanged).
 int ensure_poly_column(TermStore& store, int power);
 void free_term_store(TermStore& store);
+// Back to no terms, the arrays and their capacities kept.
+void clear_terms(TermStore& store);
 
 // Grows poly by resize_array (its trace lines under the resource bit) and
 // moves each column's entries to their places in the larger block. 0 on

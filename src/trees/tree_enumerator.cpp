@@ -161,6 +161,27 @@ EnumerationPoint TreeEnumerator::point_here() const {
   return point;
 }
 
+EnumerationPoint TreeEnumerator::pending_point(int i) const {
+  const StackLevel& level = stack_[stack_depth_ - 1 - i];
+  EnumerationPoint point;
+  point.labels = level.labels;
+  point.i_forest = level.i_forest;
+  point.v_forest = level.v_forest;
+  point.v_cycle = level.v_cycle;
+  point.tree_ready = false;
+  point.next_label = level.next_label;
+  point.next_edge = level.next_edge;
+  point.undeleted_edges = level.undeleted_edges;
+  point.labelled_nodes = level.labelled_nodes;
+  point.tree_edges = level.tree_edges;
+  point.tree_kinds = level.tree_kinds;
+  point.tree_opamps = level.tree_opamps;
+  // A level's taken edges are the first of the present ones: edges are taken
+  // in increasing order, and only appended below the level.
+  for (int k = 1; k <= level.tree_edges; ++k) point.edge[k] = static_cast<uint8_t>(tree_.edge[k]);
+  return point;
+}
+
 // The stack keeps level 0 only, which is never resumed: the search ends
 // where it would return above the point.
 void TreeEnumerator::resume_at(const EnumerationPoint& point) {

@@ -123,14 +123,24 @@ class TreeEnumerator {
 
   void next_tree();
 
-  // From now on, the search stops at every state `depth` saved alternatives
-  // deep, just after an edge was taken and short of a tree: the state is
-  // then in cut_point() (enum_state kCut), and the next call goes on past
-  // the trees below it. 0: never.
+  // From now on, the search stops at every state with `depth` free edges
+  // taken or more, just after an edge was taken and short of a tree: the
+  // state is then in cut_point() (enum_state kCut), and the next call goes
+  // on past the trees below it. 0: never.
   void cut_at_depth(int depth) { cut_depth_ = depth; }
+  // The taken edges that a tree may go without: all but the op amps and
+  // the port pseudo-branches. Cuts are made by their number.
+  int free_edges_taken() const {
+    return tree_.count - tree_.opamps - ((tree_.kinds & kKindFirstPort) != 0 ? 1 : 0) -
+           ((tree_.kinds & kKindSecondPort) != 0 ? 1 : 0);
+  }
   const EnumerationPoint& cut_point() const { return cut_; }
   // The point of a common tree just delivered.
   EnumerationPoint point_here() const;
+  // After a tree was delivered: the search still to come is the saved
+  // alternatives, pending_point(0) first; each is a point to go on from.
+  int pending_count() const { return stack_depth_ > 1 ? stack_depth_ - 1 : 0; }
+  EnumerationPoint pending_point(int i) const;
   // Goes on from `point`, taken from an enumerator over the same lists and
   // settings: a tree point is delivered as it stands (enum_state kTreeReady),
   // and next_tree() then delivers the trees below the point one by one.
@@ -139,12 +149,6 @@ class TreeEnumerator {
 
  private:
   void start();
-  // The taken edges that a tree may go without: all but the op amps and
-  // the port pseudo-branches.
-  int free_edges_taken() const {
-    return tree_.count - tree_.opamps - ((tree_.kinds & kKindFirstPort) != 0 ? 1 : 0) -
-           ((tree_.kinds & kKindSecondPort) != 0 ? 1 : 0);
-  }
   void take_edge(int e, int label_a, int label_b);
   void merge_components(int label_a, int label_b);
   bool closes_v_cycle(int e) const;
