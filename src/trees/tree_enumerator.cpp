@@ -143,59 +143,28 @@ void TreeEnumerator::next_tree() {
   }
 }
 
-EnumerationPoint TreeEnumerator::point_here() const {
+EnumerationPoint TreeEnumerator::point_of(const StackLevel& state, bool tree_ready) const {
   EnumerationPoint point;
-  point.labels = labels_;
-  point.i_forest = i_forest_;
-  point.v_forest = v_forest_;
-  point.v_cycle = v_cycle_;
-  point.tree_ready = enum_state == EnumState::kTreeReady;
-  point.next_label = next_label_;
-  point.next_edge = next_edge_;
-  point.undeleted_edges = undeleted_edges_;
-  point.labelled_nodes = labelled_nodes_;
-  point.tree_edges = tree_.count;
-  point.tree_kinds = tree_.kinds;
-  point.tree_opamps = tree_.opamps;
-  for (int k = 1; k <= tree_.count; ++k) point.edge[k] = static_cast<uint8_t>(tree_.edge[k]);
+  point.state = state;
+  point.tree_ready = tree_ready;
+  // A saved level's taken edges are the first of the present ones: edges are
+  // taken in increasing order, and only appended below the level.
+  for (int k = 1; k <= state.tree_edges; ++k) point.edge[k] = static_cast<uint8_t>(tree_.edge[k]);
   return point;
 }
 
+EnumerationPoint TreeEnumerator::point_here() const {
+  return point_of(state_here(), enum_state == EnumState::kTreeReady);
+}
+
 EnumerationPoint TreeEnumerator::pending_point(int i) const {
-  const StackLevel& level = stack_[stack_depth_ - 1 - i];
-  EnumerationPoint point;
-  point.labels = level.labels;
-  point.i_forest = level.i_forest;
-  point.v_forest = level.v_forest;
-  point.v_cycle = level.v_cycle;
-  point.tree_ready = false;
-  point.next_label = level.next_label;
-  point.next_edge = level.next_edge;
-  point.undeleted_edges = level.undeleted_edges;
-  point.labelled_nodes = level.labelled_nodes;
-  point.tree_edges = level.tree_edges;
-  point.tree_kinds = level.tree_kinds;
-  point.tree_opamps = level.tree_opamps;
-  // A level's taken edges are the first of the present ones: edges are taken
-  // in increasing order, and only appended below the level.
-  for (int k = 1; k <= level.tree_edges; ++k) point.edge[k] = static_cast<uint8_t>(tree_.edge[k]);
-  return point;
+  return point_of(stack_[stack_depth_ - 1 - i], false);
 }
 
 // The stack keeps level 0 only, which is never resumed: the search ends
 // where it would return above the point.
 void TreeEnumerator::resume_at(const EnumerationPoint& point) {
-  labels_ = point.labels;
-  i_forest_ = point.i_forest;
-  v_forest_ = point.v_forest;
-  v_cycle_ = point.v_cycle;
-  next_label_ = point.next_label;
-  next_edge_ = point.next_edge;
-  undeleted_edges_ = point.undeleted_edges;
-  labelled_nodes_ = point.labelled_nodes;
-  tree_.count = point.tree_edges;
-  tree_.kinds = point.tree_kinds;
-  tree_.opamps = point.tree_opamps;
+  restore(point.state);
   for (int k = 1; k <= tree_.count; ++k) tree_.edge[k] = point.edge[k];
   stack_depth_ = 1;
   enum_state = point.tree_ready ? EnumState::kTreeReady : EnumState::kResuming;
@@ -351,17 +320,9 @@ bool TreeEnumerator::push() {
     return false;
   }
   StackLevel& level = stack_[stack_depth_++];
-  level.labels = labels_;
-  level.i_forest = i_forest_;
-  level.v_forest = v_forest_;
-  level.v_cycle = v_cycle_;
-  level.next_label = next_label_;
-  level.next_edge = next_edge_;
-  level.undeleted_edges = undeleted_edges_ - 1;
-  level.labelled_nodes = labelled_nodes_;
-  level.tree_edges = tree_.count;
-  level.tree_kinds = tree_.kinds;
-  level.tree_opamps = tree_.opamps;
+  level = state_here();
+  // The alternative goes without the edge.
+  --level.undeleted_edges;
   return true;
 }
 
@@ -372,19 +333,38 @@ bool TreeEnumerator::backtrack() {
     enum_state = EnumState::kExhausted;
     return false;
   }
-  const StackLevel& level = stack_[--stack_depth_];
-  labels_ = level.labels;
-  i_forest_ = level.i_forest;
-  v_forest_ = level.v_forest;
-  v_cycle_ = level.v_cycle;
-  next_label_ = level.next_label;
-  next_edge_ = level.next_edge;
-  undeleted_edges_ = level.undeleted_edges;
-  labelled_nodes_ = level.labelled_nodes;
-  tree_.count = level.tree_edges;
-  tree_.kinds = level.tree_kinds;
-  tree_.opamps = level.tree_opamps;
+  restore(stack_[--stack_depth_]);
   return true;
+}
+
+StackLevel TreeEnumerator::state_here() const {
+  StackLevel state;
+  state.labels = labels_;
+  state.i_forest = i_forest_;
+  state.v_forest = v_forest_;
+  state.v_cycle = v_cycle_;
+  state.next_label = next_label_;
+  state.next_edge = next_edge_;
+  state.undeleted_edges = undeleted_edges_;
+  state.labelled_nodes = labelled_nodes_;
+  state.tree_edges = tree_.count;
+  state.tree_kinds = tree_.kinds;
+  state.tree_opamps = tree_.opamps;
+  return state;
+}
+
+void TreeEnumerator::restore(const StackLevel& state) {
+  labels_ = state.labels;
+  i_forest_ = state.i_forest;
+  v_forest_ = state.v_forest;
+  v_cycle_ = state.v_cycle;
+  next_label_ = state.next_label;
+  next_edge_ = state.next_edge;
+  undeleted_edges_ = state.undeleted_edges;
+  labelled_nodes_ = state.labelled_nodes;
+  tree_.count = state.tree_edges;
+  tree_.kinds = state.tree_kinds;
+  tree_.opamps = state.tree_opamps;
 }
 
 }  // namespace kavrel

@@ -79,18 +79,8 @@ enum class EnumState {
 // until the search would return above it enumerates the trees below it, in
 // the order of the whole enumeration.
 struct EnumerationPoint {
-  NodeLabels labels;
-  GraphForest i_forest;
-  GraphForest v_forest;
-  bool v_cycle;
+  StackLevel state;
   bool tree_ready;
-  int next_label;
-  int next_edge;
-  int undeleted_edges;
-  int labelled_nodes;
-  int tree_edges;
-  int32_t tree_kinds;
-  int tree_opamps;
   uint8_t edge[kEdgeSlots];  // the taken edges but the reserved one, from 1
 };
 static_assert(kMaxEdges <= UINT8_MAX, "an edge number fits a point's list");
@@ -159,6 +149,10 @@ class TreeEnumerator {
   bool anything_to_find() const;
   bool push();
   bool backtrack();
+  // The state but for the stack, the taken edges beyond their count aside.
+  StackLevel state_here() const;
+  void restore(const StackLevel& state);
+  EnumerationPoint point_of(const StackLevel& state, bool tree_ready) const;
 
   const EdgeLists& lists_;
   const QualificationSettings& qualification_;
