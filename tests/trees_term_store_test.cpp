@@ -377,6 +377,36 @@ void expect_same_stores(const FiledStore& a, const FiledStore& b) {
   }
 }
 
+// Random terms, each product of names once (edge 20 named as edge 3).
+std::vector<RandomTerm> distinct_random_terms(int count, unsigned seed) {
+  std::vector<RandomTerm> terms;
+  std::set<std::pair<int, std::multiset<int32_t>>> seen;
+  for (const RandomTerm& term : random_terms(count, seed)) {
+    std::multiset<int32_t> names;
+    for (const int32_t edge : term.edges) names.insert(edge == 20 ? 3 : edge);
+    if (seen.insert({term.power, names}).second) terms.push_back(term);
+  }
+  return terms;
+}
+
+// A store filed outside file_terms, with the same trace of growth kept.
+struct TracedFiling {
+  FiledStore filed;
+  char* buffer = nullptr;
+  std::size_t length = 0;
+  FILE* out = open_memstream(&buffer, &length);
+  kavrel::TermContext context;
+  TracedFiling() {
+    context.test_bitmap = 64;
+    context.out = out;
+  }
+  void end() {
+    std::fclose(out);
+    filed.trace = masked_addresses(std::string(buffer, length));
+    std::free(buffer);
+  }
+};
+
 TEST(IndexedTermStore, AgreesWithBinaryInsertionThroughEveryGrowth) {
   const std::vector<RandomTerm> terms = random_terms(30000, 5);
   FiledStore plain;
@@ -395,14 +425,7 @@ TEST(IndexedTermStore, AgreesWithBinaryInsertionThroughEveryGrowth) {
 // Terms known to be distinct are only appended and their columns sorted at
 // the end, without a table: the store is the one binary insertion builds.
 TEST(IndexedTermStore, DistinctTermsNeedNoTable) {
-  std::vector<RandomTerm> terms;
-  std::set<std::pair<int, std::multiset<int32_t>>> seen;
-  for (const RandomTerm& term : random_terms(40000, 8)) {
-    // Edge 20 shares its name with edge 3.
-    std::multiset<int32_t> names;
-    for (const int32_t edge : term.edges) names.insert(edge == 20 ? 3 : edge);
-    if (seen.insert({term.power, names}).second) terms.push_back(term);
-  }
+  const std::vector<RandomTerm> terms = distinct_random_terms(40000, 8);
   FiledStore plain;
   FiledStore appended;
   kavrel::TermIndex index;
@@ -439,13 +462,9 @@ TEST(IndexedTermStore, FilingByExponentsIsFilingTheTree) {
     kavrel::TermIndex tree_index;
     file_terms(terms, indexed ? &tree_index : nullptr, by_tree);
 
-    FiledStore by_exponents;
-    char* buffer = nullptr;
-    std::size_t length = 0;
-    FILE* out = open_memstream(&buffer, &length);
-    kavrel::TermContext context;
-    context.test_bitmap = 64;
-    context.out = out;
+    TracedFiling filing;
+    FiledStore& by_exponents = filing.filed;
+    kavrel::TermContext& context = filing.context;
     ASSERT_EQ(kavrel::alloc_term_store(by_exponents.store), 0);
     kavrel::TermIndex index;
     if (indexed) {
@@ -460,9 +479,7 @@ TEST(IndexedTermStore, FilingByExponentsIsFilingTheTree) {
                                                        by_exponents.store, context);
     }
     if (indexed) index.finish(by_exponents.store);
-    std::fclose(out);
-    by_exponents.trace = masked_addresses(std::string(buffer, length));
-    std::free(buffer);
+    filing.end();
     expect_same_stores(by_tree, by_exponents);
     kavrel::free_term_store(by_tree.store);
     kavrel::free_term_store(by_exponents.store);
@@ -474,25 +491,15 @@ TEST(IndexedTermStore, FilingByExponentsIsFilingTheTree) {
 // in one run only the caller's marks tell the columns to sort; in several,
 // the first row of a power in a run is checked against the column too.
 TEST(IndexedTermStore, DistinctRowsAppendedInRuns) {
-  std::vector<RandomTerm> terms;
-  std::set<std::pair<int, std::multiset<int32_t>>> seen;
-  for (const RandomTerm& term : random_terms(40000, 8)) {
-    std::multiset<int32_t> names;
-    for (const int32_t edge : term.edges) names.insert(edge == 20 ? 3 : edge);
-    if (seen.insert({term.power, names}).second) terms.push_back(term);
-  }
+  const std::vector<RandomTerm> terms = distinct_random_terms(40000, 8);
   FiledStore one_by_one;
   kavrel::TermIndex reference_index;
   file_terms(terms, &reference_index, one_by_one, true);
 
   for (const int runs : {1, 7}) {
-    FiledStore appended;
-    char* buffer = nullptr;
-    std::size_t length = 0;
-    FILE* out = open_memstream(&buffer, &length);
-    kavrel::TermContext context;
-    context.test_bitmap = 64;
-    context.out = out;
+    TracedFiling filing;
+    FiledStore& appended = filing.filed;
+    kavrel::TermContext& context = filing.context;
     ASSERT_EQ(kavrel::alloc_term_store(appended.store), 0);
     kavrel::TermIndex index;
     ASSERT_TRUE(index.start(true));
@@ -523,9 +530,7 @@ TEST(IndexedTermStore, DistinctRowsAppendedInRuns) {
                                   static_cast<int>(end - first), unordered, context);
     }
     index.finish(appended.store);
-    std::fclose(out);
-    appended.trace = masked_addresses(std::string(buffer, length));
-    std::free(buffer);
+    filing.end();
     expect_same_stores(one_by_one, appended);
     kavrel::free_term_store(appended.store);
   }
