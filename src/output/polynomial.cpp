@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "output/row_scan.h"
+#include "trees/memory.h"
 
 namespace kavrel {
 
@@ -327,7 +328,7 @@ void write_chunks_in_order(ChunkedPrint& print, FILE* out) {
 }
 
 struct FreeText {
-  void operator()(char* text) const { std::free(text); }
+  void operator()(char* text) const { release_block(text); }
 };
 
 // False, having printed nothing, when the polynomial is too small for

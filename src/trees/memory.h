@@ -10,6 +10,10 @@ void* store_malloc(std::size_t bytes);
 void* store_calloc(std::size_t count, std::size_t bytes);
 void* store_realloc(void* block, std::size_t bytes);
 void store_free(void* block);
+// Frees a block from malloc; `bytes`, where known, spares small blocks the
+// shrinking that large ones get first.
+void release_block(void* block);
+void release_block(void* block, std::size_t bytes);
 
 // Test hook: a predicate consulted before every allocation; when it returns
 // true the allocation fails as if the heap were exhausted. nullptr restores
