@@ -221,21 +221,20 @@ class Sharing {
   }
 
   // Buffers are handed on from merged batches to new ones, so that their
-  // pages are touched once.
+  // pages are touched once. A batch's two buffers go as one spare: a spare
+  // list that cannot grow keeps none of them rather than one without the other.
   void give_back(Batch& batch) {
     batch.rows.clear();
     batch.powers.clear();
     const std::lock_guard<std::mutex> lock(spare_mutex_);
-    spare_rows_.push_back(std::move(batch.rows));
-    spare_powers_.push_back(std::move(batch.powers));
+    spares_.push_back(SpareBuffers{std::move(batch.rows), std::move(batch.powers)});
   }
   void take_spare(Batch& batch) {
     const std::lock_guard<std::mutex> lock(spare_mutex_);
-    if (spare_rows_.empty()) return;
-    batch.rows = std::move(spare_rows_.back());
-    batch.powers = std::move(spare_powers_.back());
-    spare_rows_.pop_back();
-    spare_powers_.pop_back();
+    if (spares_.empty()) return;
+    batch.rows = std::move(spares_.back().rows);
+    batch.powers = std::move(spares_.back().powers);
+    spares_.pop_back();
   }
 
   bool enumerate_batch(Batch& batch, RunMonitor* monitor) {
@@ -335,8 +334,11 @@ class Sharing {
   std::mutex merge_mutex_;
   std::mutex spare_mutex_;
 
-  std::vector<std::vector<Exponent>> spare_rows_;
-  std::vector<std::vector<int8_t>> spare_powers_;
+  struct SpareBuffers {
+    std::vector<Exponent> rows;
+    std::vector<int8_t> powers;
+  };
+  std::vector<SpareBuffers> spares_;
   long long merged_raw_trees_ = 0;  // under merge_mutex_, as is the merged store
   long long merged_common_trees_ = 0;
 };
