@@ -1,6 +1,5 @@
 #include "trees/tree_enumerator.h"
 
-
 #include "trees/union_find.h"
 
 namespace kavrel {
@@ -59,7 +58,12 @@ TreeEnumerator::TreeEnumerator(const EdgeLists& lists, const QualificationSettin
       v_node_count_(v_graph_node_count(lists, qualification.nodes)),
       monitor_(monitor),
       track_i_forest_(pruning.incremental_sign),
-      track_v_forest_(pruning.incremental_sign || pruning.non_common_trees) {}
+      track_v_forest_(pruning.incremental_sign || pruning.non_common_trees) {
+  // The reserved edge is no edge of the v-graph here.
+  if (pruning.non_common_trees) {
+    v_reach_.build(lists.vnode1, lists.vnode2, 2, lists.edges, v_node_count_);
+  }
+}
 
 void TreeEnumerator::next_tree() {
   if (enum_state == EnumState::kNotStarted) {
@@ -173,8 +177,8 @@ void TreeEnumerator::resume_at(const EnumerationPoint& point) {
 void TreeEnumerator::start() {
   enum_state = EnumState::kTreeReady;
   labels_ = NodeLabels{};
-  i_forest_ = GraphForest{NodeLabels{}, 0, 1, 0};
-  v_forest_ = GraphForest{NodeLabels{}, 0, 1, 0};
+  i_forest_ = GraphForest{NodeLabels{}, 0, 1};
+  v_forest_ = GraphForest{NodeLabels{}, 0, 1};
   v_cycle_ = false;
   stack_depth_ = 0;
   next_label_ = 1;
@@ -243,7 +247,6 @@ bool TreeEnumerator::join(GraphForest& forest, int a, int b) const {
     if (pivot_negative != odd_inversions) forest.sign = -forest.sign;
     forest.retired |= uint64_t{1} << hi;
   }
-  ++forest.joins;
   const auto lo8 = static_cast<int8_t>(lo);
   const auto hi8 = static_cast<int8_t>(hi);
   // The block pass comes before the two single stores: a vector load of
@@ -255,16 +258,16 @@ bool TreeEnumerator::join(GraphForest& forest, int a, int b) const {
 }
 
 // Whether the components of `labels` (label 0: a node on its own; there
-// are `components` of them among nodes 1..node_count), joined by the edges
-// from `first` on between end1 and end2, connect nodes 1..required; the
-// edges touch nodes 1..node_count only.
+// are `components` of them among the nodes), joined by the i-graph's edges
+// from `first` on, connect all of them.
 //
 // Called for nearly every saved alternative, so the sets are those of the
 // components rather than of the nodes: a labelled node stands for its label,
 // a node on its own for kLoneNodeIds + its number, and no pass over the nodes
-// joins those of one label first.
-bool TreeEnumerator::joined(const NodeLabels& labels, int components, const int32_t* end1,
-                            const int32_t* end2, int first, int node_count, int required) const {
+// joins those of one label first. The scan stops as soon as one component is
+// left, which in the i-graph, whose labels are few and dense, comes sooner
+// than a walk over the nodes would end.
+bool TreeEnumerator::i_graph_connected(const NodeLabels& labels, int components, int first) const {
   constexpr int kLoneNodeIds = 64;
   static_assert(sizeof(NodeLabels::of) <= kLoneNodeIds);
   const auto id_of = [&labels](int v) {
@@ -274,15 +277,9 @@ bool TreeEnumerator::joined(const NodeLabels& labels, int components, const int3
   DisjointSets<kLoneNodeIds + kEnumNodeSlots> sets;
   sets.separate_all();
   for (int f = first; f <= edges_ && components > 1; ++f) {
-    if (sets.join(id_of(end1[f]), id_of(end2[f]))) --components;
+    if (sets.join(id_of(lists_.inode1[f]), id_of(lists_.inode2[f]))) --components;
   }
-  if (components == 1) return true;
-  if (required == node_count) return false;
-  const int start = sets.root(id_of(1));
-  for (int v = 2; v <= required; ++v) {
-    if (sets.root(id_of(v)) != start) return false;
-  }
-  return true;
+  return components == 1;
 }
 
 // For the alternative without the edge just decided (next_edge_ - 1, not
@@ -290,25 +287,23 @@ bool TreeEnumerator::joined(const NodeLabels& labels, int components, const int3
 bool TreeEnumerator::alternative_may_hold_tree(bool closes_cycle) const {
   // An edge that closes a cycle leaves the remaining i-graph connected.
   if (pruning_.dead_alternatives && !closes_cycle &&
-      !joined(labels_, (next_label_ - 1) + (nodes_ - labelled_nodes_), lists_.inode1,
-              lists_.inode2, next_edge_, nodes_, nodes_)) {
+      !i_graph_connected(labels_, (next_label_ - 1) + (nodes_ - labelled_nodes_), next_edge_)) {
     return false;
   }
   return !pruning_.non_common_trees ||
-         joined(v_forest_.smallest, v_node_count_ - v_forest_.joins, lists_.vnode1, lists_.vnode2,
-                next_edge_, v_node_count_, nodes_ - 1);
+         v_reach_.connects_without(v_forest_.smallest, next_edge_ - 1,
+                                   lists_.vnode1[next_edge_ - 1], lists_.vnode2[next_edge_ - 1],
+                                   nodes_ - 1);
 }
 
 // Before the first decision: whether the whole i-graph (and, when pruning
 // for common trees, the v-graph without the reserved edge) is connected.
 bool TreeEnumerator::anything_to_find() const {
   const NodeLabels none{};
-  if (pruning_.dead_alternatives &&
-      !joined(none, nodes_, lists_.inode1, lists_.inode2, 1, nodes_, nodes_)) {
+  if (pruning_.dead_alternatives && !i_graph_connected(none, nodes_, 1)) {
     return false;
   }
-  return !pruning_.non_common_trees ||
-         joined(none, v_node_count_, lists_.vnode1, lists_.vnode2, 2, v_node_count_, nodes_ - 1);
+  return !pruning_.non_common_trees || v_reach_.connects(none, 2, nodes_ - 1);
 }
 
 // Saves the alternative without the edge just selected (next_edge_ - 1).

@@ -5,14 +5,9 @@
 #include "trees/enumeration.h"
 #include "trees/qualification.h"
 #include "trees/run_monitor.h"
+#include "trees/suffix_reach.h"
 
 namespace kavrel {
-
-// Node labels padded to a whole number of vector words, copied as a block.
-struct NodeLabels {
-  int8_t of[48];
-};
-static_assert(sizeof(NodeLabels::of) >= kEnumNodeSlots);
 
 // The components of the taken edges but the reserved one in one graph, each
 // named by its smallest node (0: a node no taken edge touches). With the
@@ -29,7 +24,6 @@ struct GraphForest {
   NodeLabels smallest;
   uint64_t retired;
   int sign;
-  int joins;  // taken edges that joined two components
 };
 
 // One saved alternative: the state just after an ordinary edge was excluded.
@@ -143,8 +137,7 @@ class TreeEnumerator {
   void merge_components(int label_a, int label_b);
   bool closes_v_cycle(int e) const;
   bool join(GraphForest& forest, int a, int b) const;
-  bool joined(const NodeLabels& labels, int components, const int32_t* end1, const int32_t* end2,
-              int first, int node_count, int required) const;
+  bool i_graph_connected(const NodeLabels& labels, int components, int first) const;
   bool alternative_may_hold_tree(bool closes_cycle) const;
   bool anything_to_find() const;
   bool push();
@@ -164,6 +157,8 @@ class TreeEnumerator {
   // tables not built by the reader.
   const int v_node_count_;
   RunMonitor* const monitor_;
+  // The v-graph's edges, for the pruning of non-common trees.
+  SuffixReach v_reach_;
 
   // Whether the forests below are kept up.
   const bool track_i_forest_;
