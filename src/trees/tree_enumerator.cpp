@@ -39,6 +39,22 @@ void merge_labels(NodeLabels& labels, int label_a, int label_b) {
   }
 }
 
+// bypassed[e]: whether the edges after e alone join e's ends. Leaving such an
+// edge out of a graph that connects what it must keeps it so, whatever the
+// taken edges: the later edges go around it. One sweep from the last edge.
+void mark_bypassed(const int32_t* end1, const int32_t* end2, int last_edge, bool* bypassed) {
+  NodeSets sets;
+  sets.separate_all();
+  const auto in_range = [](int v) { return v >= 0 && v < NodeSets::kSlots; };
+  for (int e = last_edge < kEdgeSlots ? last_edge : kEdgeSlots - 1; e >= 1; --e) {
+    const int a = end1[e];
+    const int b = end2[e];
+    if (!in_range(a) || !in_range(b)) continue;
+    bypassed[e] = sets.root(a) == sets.root(b);
+    sets.join(a, b);
+  }
+}
+
 int smallest_of(const GraphForest& forest, int v) {
   const int smallest = forest.smallest.of[v];
   return smallest != 0 ? smallest : v;
@@ -59,9 +75,11 @@ TreeEnumerator::TreeEnumerator(const EdgeLists& lists, const QualificationSettin
       monitor_(monitor),
       track_i_forest_(pruning.incremental_sign),
       track_v_forest_(pruning.incremental_sign || pruning.non_common_trees) {
+  if (pruning.dead_alternatives) mark_bypassed(lists.inode1, lists.inode2, edges_, i_bypassed_);
   // The reserved edge is no edge of the v-graph here.
   if (pruning.non_common_trees) {
     v_reach_.build(lists.vnode1, lists.vnode2, 2, lists.edges, v_node_count_);
+    mark_bypassed(lists.vnode1, lists.vnode2, edges_, v_bypassed_);
   }
 }
 
@@ -286,11 +304,11 @@ bool TreeEnumerator::i_graph_connected(const NodeLabels& labels, int components,
 // the reserved edge): whether it may still hold a tree that is wanted.
 bool TreeEnumerator::alternative_may_hold_tree(bool closes_cycle) const {
   // An edge that closes a cycle leaves the remaining i-graph connected.
-  if (pruning_.dead_alternatives && !closes_cycle &&
+  if (pruning_.dead_alternatives && !closes_cycle && !i_bypassed_[next_edge_ - 1] &&
       !i_graph_connected(labels_, (next_label_ - 1) + (nodes_ - labelled_nodes_), next_edge_)) {
     return false;
   }
-  return !pruning_.non_common_trees ||
+  return !pruning_.non_common_trees || v_bypassed_[next_edge_ - 1] ||
          v_reach_.connects_without(v_forest_.smallest, next_edge_ - 1,
                                    lists_.vnode1[next_edge_ - 1], lists_.vnode2[next_edge_ - 1],
                                    nodes_ - 1);

@@ -159,6 +159,10 @@ class TreeEnumerator {
   RunMonitor* const monitor_;
   // The v-graph's edges, for the pruning of non-common trees.
   SuffixReach v_reach_;
+  // Edges whose ends the later edges alone join, in each graph: leaving one
+  // out never disconnects the alternative.
+  bool i_bypassed_[kEdgeSlots] = {};
+  bool v_bypassed_[kEdgeSlots] = {};
 
   // Whether the forests below are kept up.
   const bool track_i_forest_;
