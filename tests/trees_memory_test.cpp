@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -65,6 +66,70 @@ TEST(ProgramAllocation, BlocksOnBothSidesOfTheShrinkingSizeAreFreedOnce) {
   kavrel::release_block(nullptr);
   kavrel::release_block(nullptr, std::size_t{1} << 20);
   kavrel::store_free(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+constexpr std::size_t kKeptSize = std::size_t{1} << 20;
+
+void* filled_block(std::size_t bytes) {
+  void* block = kavrel::obtain_block(bytes);
+  EXPECT_NE(block, nullptr);
+  if (block != nullptr) std::memset(block, 7, bytes);
+  return block;
+}
+
+TEST(KeptBlocks, ALargeBlockReleasedInAScopeServesTheNextRequestItHolds) {
+  const kavrel::KeptBlocksScope scope;
+  void* first = filled_block(kKeptSize);
+  kavrel::release_block(first, kKeptSize);
+  // Fresh blocks cannot be the kept one: it is still allocated.
+  void* quarter = filled_block(kKeptSize / 4);
+  EXPECT_NE(quarter, first) << "a block four times too large was handed out";
+  void* again = filled_block(kKeptSize * 3 / 4);
+  EXPECT_EQ(again, first);
+  kavrel::release_block(quarter, kKeptSize / 4);
+  kavrel::release_block(again, kKeptSize * 3 / 4);
+}
+
+// A sanitizer build sees a write past a kept block handed out too small.
+TEST(KeptBlocks, ARequestLargerThanEveryKeptBlockGrowsOneToItsSize) {
+  const kavrel::KeptBlocksScope scope;
+  kavrel::release_block(filled_block(kKeptSize / 2), kKeptSize / 2);
+  kavrel::release_block(filled_block(kKeptSize / 4), kKeptSize / 4);
+  void* grown = filled_block(4 * kKeptSize);
+  kavrel::release_block(grown, 4 * kKeptSize);
+}
+
+TEST(KeptBlocks, AgingReleasesWhatTheLastRoundLeftUntaken) {
+  const kavrel::KeptBlocksScope scope;
+  void* old_block = filled_block(kKeptSize);
+  kavrel::release_block(old_block, kKeptSize);
+  kavrel::age_kept_blocks();
+  // Taken in the round after it was kept: reused.
+  void* taken = filled_block(kKeptSize);
+  EXPECT_EQ(taken, old_block);
+  kavrel::release_block(taken, kKeptSize);
+  kavrel::age_kept_blocks();
+  kavrel::age_kept_blocks();
+  // A sanitizer build reports the block if aging lost it instead of freeing.
+  void* fresh = filled_block(kKeptSize);
+  kavrel::release_block(fresh, kKeptSize);
+}
+
+TEST(KeptBlocks, BlocksFromNewAreKeptThroughTheSizedDelete) {
+  // A sanitizer's runtime brings its own new and delete.
+  if (under_a_sanitizer()) GTEST_SKIP();
+  const kavrel::KeptBlocksScope scope;
+  auto* first = new char[kKeptSize];
+  std::memset(first, 1, kKeptSize);
+  const auto first_address = reinterpret_cast<std::uintptr_t>(first);
+  ::operator delete[](first, kKeptSize);
+  auto* second = new char[kKeptSize];
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(second), first_address);
+  ::operator delete[](second, kKeptSize);
 }
 
 }  // namespace

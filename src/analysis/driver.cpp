@@ -6,6 +6,7 @@
 #include "analysis/printing_visit.h"
 #include "analysis/scattering_stage.h"
 #include "output/assembly.h"
+#include "trees/memory.h"
 #include "trees/run_monitor.h"
 #include "trees/topofun.h"
 
@@ -52,17 +53,21 @@ void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
   if (requests == 0) return;
 
   const LastUses uses = last_uses(net, stores, false);
-  for (int r = 0; r < kParamRows; ++r) {
-    const ParamRow& row = param_table[r];
-    if (!prints_row(net, stores, r, false)) continue;
-    std::fprintf(
-        out, " Function:\n %s( %d, %d; %d, %d) = %s( %d, %d)/%s( %d, %d) for %s( %d, %d)=0\n",
-        row.param_letter, labels[row.first_port_pos], labels[row.first_port_neg],
-        labels[row.second_port_pos], labels[row.second_port_neg], row.num_quantity,
-        labels[row.num_pos], labels[row.num_neg], row.den_quantity, labels[row.den_pos],
-        labels[row.den_neg], row.held_quantity, labels[row.held_pos], labels[row.held_neg]);
-    print_tree_buf(net, unit_factors, stores, out, row.sign, row.num_topofun, row.den_topofun,
-                   uses.row[row.num_topofun] == r, uses.row[row.den_topofun] == r);
+  {
+    // One function alone has nothing to pass its blocks on to.
+    const KeptBlocksScope reuse(uses.printed_rows > 1);
+    for (int r = 0; r < kParamRows; ++r) {
+      const ParamRow& row = param_table[r];
+      if (!prints_row(net, stores, r, false)) continue;
+      std::fprintf(
+          out, " Function:\n %s( %d, %d; %d, %d) = %s( %d, %d)/%s( %d, %d) for %s( %d, %d)=0\n",
+          row.param_letter, labels[row.first_port_pos], labels[row.first_port_neg],
+          labels[row.second_port_pos], labels[row.second_port_neg], row.num_quantity,
+          labels[row.num_pos], labels[row.num_neg], row.den_quantity, labels[row.den_pos],
+          labels[row.den_neg], row.held_quantity, labels[row.held_pos], labels[row.held_neg]);
+      print_tree_buf(net, unit_factors, stores, out, row.sign, row.num_topofun, row.den_topofun,
+                     uses.row[row.num_topofun] == r, uses.row[row.den_topofun] == r);
+    }
   }
   release_term_stores(stores);
 }

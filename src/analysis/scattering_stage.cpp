@@ -6,6 +6,7 @@
 #include "analysis/printing_visit.h"
 #include "analysis/scattering_embedding.h"
 #include "output/assembly.h"
+#include "trees/memory.h"
 #include "trees/run_monitor.h"
 #include "trees/topofun.h"
 
@@ -87,16 +88,19 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
   }
 
   const LastUses uses = last_uses(net, stores, true);
-  for (int r = 0; r < kParamRows; ++r) {
-    const ParamRow& row = param_table[r];
-    if (!prints_row(net, stores, r, true)) continue;
-    std::fprintf(out, " Function:\n %s( %d, %d; %d, %d) for %s normalization\n", row.param_letter,
-                 port_labels[row.first_port_pos], port_labels[row.first_port_neg],
-                 port_labels[row.second_port_pos], port_labels[row.second_port_neg],
-                 normalization_name(net.norm_mode));
-    print_tree_buf(net, unit_factors, stores, out, row.sign * conjugation_sign, row.num_topofun,
-                   row.den_topofun, uses.row[row.num_topofun] == r,
-                   uses.row[row.den_topofun] == r);
+  {
+    const KeptBlocksScope reuse(uses.printed_rows > 1);
+    for (int r = 0; r < kParamRows; ++r) {
+      const ParamRow& row = param_table[r];
+      if (!prints_row(net, stores, r, true)) continue;
+      std::fprintf(out, " Function:\n %s( %d, %d; %d, %d) for %s normalization\n",
+                   row.param_letter, port_labels[row.first_port_pos],
+                   port_labels[row.first_port_neg], port_labels[row.second_port_pos],
+                   port_labels[row.second_port_neg], normalization_name(net.norm_mode));
+      print_tree_buf(net, unit_factors, stores, out, row.sign * conjugation_sign, row.num_topofun,
+                     row.den_topofun, uses.row[row.num_topofun] == r,
+                     uses.row[row.den_topofun] == r);
+    }
   }
   release_term_stores(stores);
 }

@@ -165,6 +165,8 @@ int print_tree_buf(const NetworkTables& net, OhmUnitFactors& unit_factors, Topof
   }
   // Output that can no longer be written is not worth assembling.
   if (run_stopped(stores.stats)) return 1;
+  // The working copies of one function take the blocks the last one left.
+  age_kept_blocks();
   const int32_t bits = net.test_bitmap;
   trace(net, out, "print_tree_buf entered\n");
   if (bits & kFormulaBits) {

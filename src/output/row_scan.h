@@ -60,12 +60,12 @@ class RowPowers {
   // False when the table could not be obtained, or a column names a row
   // outside the store or one that another entry names too: callers then walk
   // the columns as they stand.
-  bool usable() const { return power_of_row_ != nullptr; }
+  bool usable() const { return rows_ > 0; }
   int rows() const { return rows_; }
-  int power_of(int row) const { return power_of_row_[row]; }
+  int power_of(int row) const { return power_of_row_[static_cast<std::size_t>(row)]; }
 
  private:
-  std::unique_ptr<int8_t[]> power_of_row_;
+  std::vector<int8_t> power_of_row_;
   int rows_ = 0;
 };
 

@@ -12,7 +12,7 @@ namespace {
 void* allocate_or_throw(std::size_t bytes) {
   if (bytes == 0) bytes = 1;
   for (;;) {
-    if (void* block = std::malloc(bytes)) return block;
+    if (void* block = kavrel::obtain_block(bytes)) return block;
     const std::new_handler handler = std::get_new_handler();
     if (handler == nullptr) throw std::bad_alloc();
     handler();

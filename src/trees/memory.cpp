@@ -1,6 +1,9 @@
 #include "trees/memory.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
 
 namespace kavrel {
 
@@ -20,29 +23,146 @@ bool injected_failure(std::size_t bytes) {
 // and counted in the peak memory. A shrunk block is freed small.
 constexpr std::size_t kLargeBlockBytes = std::size_t{64} << 10;
 
-}  // namespace
-
-void release_block(void* block) {
+void shrink_and_free(void* block) {
   if (block == nullptr) return;
   if (void* shrunk = std::realloc(block, 1)) block = shrunk;
   std::free(block);
 }
 
+// The blocks kept while a KeptBlocksScope lives. A request takes the
+// smallest kept block that holds it, if that is at most twice its size; else
+// it grows the largest smaller one, which keeps the pages it has, so that
+// what is kept seldom stands idle beside a fresh block in the peak memory.
+class KeptBlocks {
+ public:
+  void* take(std::size_t bytes) {
+    const std::lock_guard lock(mutex_);
+    int best = -1;
+    for (int i = 0; i < count_; ++i) {
+      const std::size_t kept = blocks_[i].bytes;
+      if (kept >= bytes && kept / 2 <= bytes && (best < 0 || kept < blocks_[best].bytes)) {
+        best = i;
+      }
+    }
+    if (best >= 0) {
+      void* block = blocks_[best].block;
+      remove(best);
+      return block;
+    }
+    // The largest smaller block grown to the size keeps the pages it has.
+    int largest = -1;
+    for (int i = 0; i < count_; ++i) {
+      if (blocks_[i].bytes < bytes && (largest < 0 || blocks_[i].bytes > blocks_[largest].bytes)) {
+        largest = i;
+      }
+    }
+    if (largest < 0) return nullptr;
+    void* grown = std::realloc(blocks_[largest].block, bytes);
+    if (grown == nullptr) return nullptr;
+    remove(largest);
+    return grown;
+  }
+
+  void age() {
+    const std::lock_guard lock(mutex_);
+    for (int i = count_ - 1; i >= 0; --i) {
+      if (blocks_[i].generation != generation_) {
+        shrink_and_free(blocks_[i].block);
+        remove(i);
+      }
+    }
+    ++generation_;
+  }
+
+  bool keep(void* block, std::size_t bytes) {
+    const std::lock_guard lock(mutex_);
+    if (scopes_ == 0 || count_ == kCapacity) return false;
+    blocks_[count_++] = {block, bytes, generation_};
+    return true;
+  }
+
+  void open_scope() {
+    const std::lock_guard lock(mutex_);
+    ++scopes_;
+  }
+
+  void close_scope() {
+    const std::lock_guard lock(mutex_);
+    if (--scopes_ > 0) return;
+    for (int i = 0; i < count_; ++i) shrink_and_free(blocks_[i].block);
+    count_ = 0;
+  }
+
+ private:
+  struct Kept {
+    void* block;
+    std::size_t bytes;  // at most what the block holds
+    unsigned generation;
+  };
+  static constexpr int kCapacity = 64;
+
+  void remove(int i) { blocks_[i] = blocks_[--count_]; }
+
+  std::mutex mutex_;
+  Kept blocks_[kCapacity] = {};
+  int count_ = 0;
+  int scopes_ = 0;
+  unsigned generation_ = 0;
+};
+
+// Never destroyed: blocks may be released until the process ends.
+KeptBlocks& kept_blocks() {
+  alignas(KeptBlocks) static unsigned char storage[sizeof(KeptBlocks)];
+  static KeptBlocks* const blocks = new (storage) KeptBlocks;
+  return *blocks;
+}
+
+// Smaller blocks come from the C library's pools, whose memory it reuses
+// itself.
+constexpr std::size_t kKeptBlockBytes = std::size_t{128} << 10;
+
+void* take_kept(std::size_t bytes) {
+  return bytes >= kKeptBlockBytes ? kept_blocks().take(bytes) : nullptr;
+}
+
+}  // namespace
+
+void release_block(void* block) { shrink_and_free(block); }
+
 void release_block(void* block, std::size_t bytes) {
-  if (bytes >= kLargeBlockBytes) {
-    release_block(block);
-  } else {
+  if (block == nullptr) return;
+  if (bytes < kLargeBlockBytes) {
     std::free(block);
+  } else if (bytes < kKeptBlockBytes || !kept_blocks().keep(block, bytes)) {
+    shrink_and_free(block);
   }
 }
 
+void* obtain_block(std::size_t bytes) {
+  if (void* kept = take_kept(bytes)) return kept;
+  return std::malloc(bytes);
+}
+
+KeptBlocksScope::KeptBlocksScope(bool keeping) : keeping_(keeping) {
+  if (keeping_) kept_blocks().open_scope();
+}
+
+KeptBlocksScope::~KeptBlocksScope() {
+  if (keeping_) kept_blocks().close_scope();
+}
+
+void age_kept_blocks() { kept_blocks().age(); }
+
 void* store_malloc(std::size_t bytes) {
   if (injected_failure(bytes)) return nullptr;
-  return std::malloc(bytes);
+  return obtain_block(bytes);
 }
 
 void* store_calloc(std::size_t count, std::size_t bytes) {
   if (injected_failure(count * bytes)) return nullptr;
+  if (count != 0 && bytes <= SIZE_MAX / count) {
+    if (void* kept = take_kept(count * bytes)) return std::memset(kept, 0, count * bytes);
+  }
   return std::calloc(count, bytes);
 }
 
@@ -52,6 +172,8 @@ void* store_realloc(void* block, std::size_t bytes) {
 }
 
 void store_free(void* block) { release_block(block); }
+
+void store_free(void* block, std::size_t bytes) { release_block(block, bytes); }
 
 void set_allocation_failure(AllocationFailurePredicate predicate, void* context) {
   failure_predicate = predicate;

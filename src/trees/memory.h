@@ -13,7 +13,31 @@ void store_free(void* block);
 // Frees a block from malloc; `bytes`, where known, spares small blocks the
 // shrinking that large ones get first.
 void release_block(void* block);
+// With its size (at most what the block holds), a large block is kept for a
+// later request of about its size while a KeptBlocksScope lives.
 void release_block(void* block, std::size_t bytes);
+void store_free(void* block, std::size_t bytes);
+// A block from malloc, or a kept one; never fails by the test hook.
+void* obtain_block(std::size_t bytes);
+
+// Fresh pages cost a fault each on their first touch, and printing one
+// function after another asks for blocks of the same few sizes over and over
+// (working copies, scratch tables). While a scope lives, large blocks released
+// with their size are kept for the next request they can serve, by any
+// thread; the last scope to end releases them.
+class KeptBlocksScope {
+ public:
+  explicit KeptBlocksScope(bool keeping = true);
+  ~KeptBlocksScope();
+  KeptBlocksScope(const KeptBlocksScope&) = delete;
+  KeptBlocksScope& operator=(const KeptBlocksScope&) = delete;
+
+ private:
+  bool keeping_;
+};
+// Releases the blocks kept before the last call that nothing took since: so
+// that what is kept stays about what one printed function uses.
+void age_kept_blocks();
 
 // Test hook: a predicate consulted before every allocation; when it returns
 // true the allocation fails as if the heap were exhausted. nullptr restores

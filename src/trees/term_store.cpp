@@ -34,9 +34,13 @@ void* reallocate_elements(void* array, long long count, std::size_t element_size
 }  // namespace
 
 void TermStore::release() {
-  store_free(termlist);
-  store_free(poly);
-  store_free(termvalue);
+  // The capacities never count more than an array holds: an array that grew
+  // before a failure is larger than its capacity says.
+  const auto terms = static_cast<std::size_t>(std::max(term_capacity, 0));
+  store_free(termlist, terms * row_bytes());
+  store_free(poly, static_cast<std::size_t>(std::max(poly_capacity, 0)) *
+                       static_cast<std::size_t>(std::max(poly_columns, 0)) * sizeof(int32_t));
+  store_free(termvalue, terms * sizeof(double));
   termlist = nullptr;
   termvalue = nullptr;
   poly = nullptr;
