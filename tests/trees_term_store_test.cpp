@@ -326,10 +326,11 @@ struct FiledStore {
   TermStore store;
   std::string trace;
   int result = 0;
+  const void* termlist_after_reserving = nullptr;
 };
 
 void file_terms(const std::vector<RandomTerm>& terms, kavrel::TermIndex* index, FiledStore& filed,
-                bool terms_distinct = false) {
+                bool terms_distinct = false, int32_t bits = 64, long long reserved_rows = 0) {
   int32_t names[kIdentitySlots];
   for (int e = 0; e < kIdentitySlots; ++e) names[e] = e;
   names[20] = 3;  // edges 3 and 20 carry one name text
@@ -338,9 +339,11 @@ void file_terms(const std::vector<RandomTerm>& terms, kavrel::TermIndex* index, 
   FILE* out = open_memstream(&buffer, &length);
   kavrel::TermContext context;
   context.dbranchmap = names;
-  context.test_bitmap = 64;
+  context.test_bitmap = bits;
   context.out = out;
   ASSERT_EQ(kavrel::alloc_term_store(filed.store), 0);
+  if (reserved_rows > 0) kavrel::reserve_term_rows(filed.store, reserved_rows);
+  filed.termlist_after_reserving = filed.store.termlist;
   if (index != nullptr) {
     ASSERT_TRUE(index->start(terms_distinct));
     context.index = index;
@@ -420,6 +423,26 @@ TEST(IndexedTermStore, AgreesWithBinaryInsertionThroughEveryGrowth) {
   expect_same_stores(plain, indexed);
   kavrel::free_term_store(plain.store);
   kavrel::free_term_store(indexed.store);
+}
+
+// Room reserved for a whole function: the arrays stay where they are while
+// the terms fit, and the store is the one growth by reallocation builds, also
+// when the terms outgrow the room.
+TEST(ReservedTermStore, GrowsWithinItsRoomToTheSameStore) {
+  const std::vector<RandomTerm> terms = random_terms(30000, 9);
+  FiledStore plain;
+  file_terms(terms, nullptr, plain, false, 0);
+  ASSERT_GT(plain.store.terms_used, 2 * 4472);
+  for (const long long room : {4LL * plain.store.terms_used, plain.store.terms_used / 2LL}) {
+    FiledStore reserved;
+    file_terms(terms, nullptr, reserved, false, 0, room);
+    expect_same_stores(plain, reserved);
+    if (room > plain.store.term_capacity) {
+      EXPECT_EQ(reserved.store.termlist, reserved.termlist_after_reserving);
+    }
+    kavrel::free_term_store(reserved.store);
+  }
+  kavrel::free_term_store(plain.store);
 }
 
 // Terms known to be distinct are only appended and their columns sorted at

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
@@ -41,8 +42,10 @@ bool worth_evaluating_ahead(const NetworkTables& net, const RunStats* stats, std
   return usable_threads(stats) >= 2;
 }
 
-// The functions, the one with the most raw i-trees first.
-TopofunList largest_first(const NetworkTables& net, const TopofunList& topofuns) {
+// The functions, the one with the most raw i-trees first; `raw_trees` gets
+// each function's count (by code, 0 where not counted).
+TopofunList largest_first(const NetworkTables& net, const TopofunList& topofuns,
+                          long long (&raw_trees)[kTopofunCount]) {
   long double trees[kTopofunCount] = {};
   int largest = 0;
   try {
@@ -50,6 +53,9 @@ TopofunList largest_first(const NetworkTables& net, const TopofunList& topofuns)
       const TreeCount count = count_topofun_trees(net, topofuns.codes[i]);
       trees[i] = count.exceeded ? 1e40L : static_cast<long double>(count.value);
       if (trees[i] > trees[largest]) largest = i;
+      raw_trees[topofuns.codes[i]] = count.exceeded || count.value > LLONG_MAX
+                                         ? LLONG_MAX
+                                         : static_cast<long long>(count.value);
     }
   } catch (const std::bad_alloc&) {
     return topofuns;
@@ -63,8 +69,8 @@ TopofunList largest_first(const NetworkTables& net, const TopofunList& topofuns)
 // One evaluation on a worker thread. `sink` takes whatever a failing
 // evaluation prints; such a result is dropped.
 void evaluate_on_copy(const NetworkTables& net, const RunStats* stats, RunMonitor* monitor,
-                      const std::atomic<bool>& cancelled, int topofun, int threads, FILE* sink,
-                      EvaluationsAhead::Result& result) {
+                      const std::atomic<bool>& cancelled, int topofun, long long raw_trees,
+                      int threads, FILE* sink, EvaluationsAhead::Result& result) {
   const auto tables = std::make_unique<NetworkTables>(net);
   TopofunStores stores;
   RunStats counters;
@@ -77,6 +83,7 @@ void evaluate_on_copy(const NetworkTables& net, const RunStats* stats, RunMonito
   counters.monitor = monitor;
   stores.stats = &counters;
   stores.topofun_evaluated[topofun] = 1;
+  stores.raw_trees_counted[topofun] = raw_trees;
   int32_t function_counter = 0;
   evaluate_within_memory(*tables, stores, sink, topofun, function_counter);
   if (stores.topofun_evaluated[topofun] != 1 || monitor->stopped() || cancelled.load()) return;
@@ -101,15 +108,16 @@ void EvaluationsAhead::evaluate(const NetworkTables& net, RunStats* stats,
                                 const TopofunList& topofuns) {
   const std::size_t count = static_cast<std::size_t>(topofuns.count);
   if (!worth_evaluating_ahead(net, stats, count)) return;
-  const TopofunList ordered = largest_first(net, topofuns);
+  long long raw_trees[kTopofunCount] = {};
+  const TopofunList ordered = largest_first(net, topofuns, raw_trees);
   const int* const codes = ordered.codes;
 
   std::atomic<bool> cancelled{false};
   std::atomic<std::size_t> next{1};
   auto evaluate_one = [&](RunMonitor* monitor, FILE* sink, std::size_t i, int threads) {
     try {
-      evaluate_on_copy(net, stats, monitor, cancelled, codes[i], threads, sink,
-                       results_[codes[i]]);
+      evaluate_on_copy(net, stats, monitor, cancelled, codes[i], raw_trees[codes[i]], threads,
+                       sink, results_[codes[i]]);
     } catch (...) {
       // No result: the stage evaluates the function itself.
     }

@@ -50,6 +50,7 @@ void TermStore::release() {
   terms_used = 0;
   name_slots = kNameSlots;
   poly_columns = kPowerBuckets;
+  reserved_terms = 0;
 }
 
 void TermStore::take(TermStore& other) {
@@ -62,6 +63,7 @@ void TermStore::take(TermStore& other) {
   terms_used = other.terms_used;
   name_slots = other.name_slots;
   poly_columns = other.poly_columns;
+  reserved_terms = other.reserved_terms;
   other.release();
 }
 
@@ -91,6 +93,22 @@ int alloc_term_store(TermStore& store, int name_count, int power_columns) {
   store.poly_capacity = kInitialPolyCapacity;
   store.terms_used = 0;
   return 0;
+}
+
+void reserve_term_rows(TermStore& store, long long rows) {
+  constexpr std::size_t kMostReservedBytes = std::size_t{256} << 20;
+  const long long most = static_cast<long long>(kMostReservedBytes / store.row_bytes());
+  rows = std::min(rows, most);
+  if (store.termlist == nullptr || rows <= std::max(store.term_capacity, store.reserved_terms)) {
+    return;
+  }
+  void* termlist = reallocate_elements(store.termlist, rows, store.row_bytes());
+  if (termlist == nullptr) return;
+  store.termlist = static_cast<Exponent*>(termlist);
+  void* termvalue = reallocate_elements(store.termvalue, rows, sizeof(double));
+  if (termvalue == nullptr) return;
+  store.termvalue = static_cast<double*>(termvalue);
+  store.reserved_terms = static_cast<int>(rows);
 }
 
 int ensure_poly_column(TermStore& store, int power) {
@@ -180,6 +198,14 @@ namespace {
 int grow_terms(TermStore& store, const TermContext& context) {
   const bool trace = (context.test_bitmap & kBitResources) != 0;
   const int old_capacity = store.term_capacity;
+  // Within reserved room the arrays stay where they are; growth goes on
+  // doubling as the first step of resize_array does.
+  if (!trace && store.reserved_terms / 2 >= old_capacity && old_capacity >= 1) {
+    store.term_capacity = 2 * old_capacity;
+    for (int i = old_capacity; i < store.term_capacity; ++i) store.termvalue[i] = 0.0;
+    return 0;
+  }
+  store.reserved_terms = 0;
 
   if (trace) std::fprintf(context.out, "resizing termlist ");
   void* termlist = store.termlist;

@@ -69,6 +69,10 @@ struct TermStore {
   // beyond that; the unused columns of a resistive network would otherwise
   // make poly many times larger than its terms.
   int poly_columns = kPowerBuckets;
+  // Rows that termlist and termvalue hold beyond term_capacity when room was
+  // reserved for the whole function (0 when not): growth within them moves
+  // nothing.
+  int reserved_terms = 0;
 
   // Row offsets in Exponent units; rows stay 4-byte aligned.
   int coefficient_offset() const { return (name_slots + 3) & ~3; }
@@ -131,6 +135,9 @@ struct TopofunStores {
   TermStore stores[8];
   int32_t topofun_evaluated[8] = {};
   RunStats* stats = nullptr;  // optional; evaluations add their counts
+  // Raw i-trees of each function where counted beforehand (0 when not): its
+  // store reserves room for as many terms.
+  long long raw_trees_counted[8] = {};
 };
 
 // Allocates and clears a store with the initial capacities, rows of
@@ -138,6 +145,13 @@ struct TopofunStores {
 // 1..kPowerBuckets); 1 on failure (nothing left allocated).
 int alloc_term_store(TermStore& store, int name_count = kNameSlots,
                      int power_columns = kPowerBuckets);
+
+// Gives termlist and termvalue room for `rows` rows (at most a few hundred
+// megabytes) without changing term_capacity, so that growing to them moves
+// nothing. A block the C library grows elsewhere costs a fault on every page
+// at its next touch; a function's stores would otherwise move on each
+// doubling. Only a hint: nothing changes when the room cannot be had.
+void reserve_term_rows(TermStore& store, long long rows);
 
 // Makes poly hold the column of `power` (0..kPowerBuckets-1): 0 when it does,
 // 1 when poly could not be widened (store unchanged).
