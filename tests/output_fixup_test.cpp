@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <random>
+#include <string>
+#include <vector>
 #include <regex>
 
 #include "output_store_builder.h"
@@ -354,6 +357,55 @@ TEST(Fixup, MostNegativeCoefficientIsRefusedWhateverTheSign) {
   EXPECT_EQ(print_function(*net, stores, -1, 1, 2),
             "\n Numerator:\n\n + s^0  (\n         -2.14748e+09 G1   \n        )\n"
             "\n Denominator:\n\n + s^0  (\n         1 G2   \n        )\n\n End:\n\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Every exponent of a name with a unit factor F becomes F - e, every other
+// stays, whatever the width of the rows: resistors and conductances mixed,
+// factors up to the largest exponent a tree gives.
+TEST(Fixup, UnitCorrectionRewritesExactlyTheNamesWithFactors) {
+  std::mt19937 rng(3);
+  for (const int names : {1, 5, 15, 16, 17, 31, 40, 64, 101}) {
+    auto net = make_network();
+    kavrel::OhmUnitFactors factors;
+    std::vector<int> slots;
+    for (int i = 0; i < names; ++i) {
+      const bool resistor = rng() % 3 != 0;
+      const int slot = add_name(*net, (std::string(resistor ? "R" : "G") + std::to_string(i)).c_str());
+      slots.push_back(slot);
+      if (resistor) factors.factors[slot] = 1 + static_cast<int>(rng() % 63);
+    }
+    const int width = kavrel::name_slots_for(slots.back() + 1);
+    std::vector<Term> terms;
+    for (int t = 0; t < 12; ++t) {
+      Term term{0, 1 + t, {}};
+      for (const int slot : slots) {
+        const int most = factors.factors[slot] != 0 ? factors.factors[slot] : 63;
+        term.exponents.push_back({slot, static_cast<int>(rng() % (most + 1))});
+      }
+      terms.push_back(term);
+    }
+    TermStore store = build_store(terms, 16, 16, width);
+    std::vector<std::vector<int>> before;
+    for (int row = 0; row < store.terms_used; ++row) {
+      const kavrel::Exponent* entries = kavrel::term_row(store, row);
+      before.emplace_back(entries, entries + width);
+    }
+    Capture capture;
+    ASSERT_EQ(kavrel::correctunits(*net, factors, store, capture.out), 0) << capture.text();
+    for (int row = 0; row < store.terms_used; ++row) {
+      const kavrel::Exponent* entries = kavrel::term_row(store, row);
+      for (int k = 0; k < width; ++k) {
+        const int factor = factors.factors[k];
+        const int expected = factor != 0 ? factor - before[row][k] : before[row][k];
+        ASSERT_EQ(entries[k], expected) << names << " names, row " << row << ", name " << k;
+      }
+    }
+    kavrel::free_term_store(store);
+  }
 }
 
 }  // namespace

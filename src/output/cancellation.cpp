@@ -94,6 +94,8 @@ void evaluate_term(const CancellationState& state, const NetworkTables& net,
 struct SymbolicNames {
   int names[kNameSlots];
   int count = 0;
+  // Every name of the rows is symbolic: products compare as whole vectors.
+  bool all = false;
 };
 
 SymbolicNames symbolic_names(const NetworkTables& net, const TermStore& store) {
@@ -101,6 +103,7 @@ SymbolicNames symbolic_names(const NetworkTables& net, const TermStore& store) {
   for (int k = 0; k < store.name_slots; ++k) {
     if (!has_numeric_value(net, k)) symbolic.names[symbolic.count++] = k;
   }
+  symbolic.all = symbolic.count == store.name_slots;
   return symbolic;
 }
 
@@ -256,6 +259,11 @@ void sort_positions(const SortKeys& shape, MergeScratch& scratch) {
 // >0 when a's symbol product comes first (the larger exponent at the first
 // symbolic name where they differ), <0 when b's, 0 when equal.
 int compare_products(const SymbolicNames& symbolic, const Exponent* a, const Exponent* b) {
+  if (symbolic.all) {
+    const int k = first_exponent_difference(a, b, symbolic.count);
+    if (k == symbolic.count) return 0;
+    return a[k] > b[k] ? 1 : -1;
+  }
   for (int i = 0; i < symbolic.count; ++i) {
     const int k = symbolic.names[i];
     if (a[k] != b[k]) return a[k] > b[k] ? 1 : -1;

@@ -36,10 +36,7 @@ bool add_coefficient(const TermStore& store, Exponent* u, const Exponent* t, FIL
 }
 
 bool equal_exponents(const Exponent* u, const Exponent* t, int length) {
-  for (int k = 0; k < length; ++k) {
-    if (u[k] != t[k]) return false;
-  }
-  return true;
+  return first_exponent_difference(u, t, length) == length;
 }
 
 struct ExponentHash {
@@ -125,11 +122,44 @@ int refile_term(const NetworkTables& net, TermStore& store, CorrectedTermIndex& 
 
 // >0 when u's exponent vector is the larger, <0 when t's, 0 when equal.
 int compare_exponents(const Exponent* u, const Exponent* t, int length) {
-  for (int k = 0; k < length; ++k) {
-    if (u[k] != t[k]) return u[k] > t[k] ? 1 : -1;
-  }
-  return 0;
+  const int k = first_exponent_difference(u, t, length);
+  if (k == length) return 0;
+  return u[k] > t[k] ? 1 : -1;
 }
+
+// The rewriting e -> F - e of every name with a unit factor F, the others
+// left alone, as (e xor flip) + add in bytes: ~e + F + 1 is F - e modulo 256,
+// which is what the narrowing to an exponent keeps. All names of a row at
+// once, in blocks the compiler turns into vector operations. Its own
+// inverse, as the rewriting is.
+class UnitRewrite {
+ public:
+  UnitRewrite(const OhmUnitFactors& unit_factors, int slots) : slots_(slots) {
+    for (int k = 0; k < kNameSlots; ++k) {
+      const bool corrected = k < slots && unit_factors.factors[k] != 0;
+      flip_[k] = corrected ? 0xff : 0;
+      add_[k] = corrected ? static_cast<uint8_t>(unit_factors.factors[k] + 1) : 0;
+    }
+  }
+
+  void apply(Exponent* row) const {
+    uint8_t bytes[kNameSlots];
+    std::memcpy(bytes, row, static_cast<std::size_t>(slots_));
+    int k = 0;
+    for (; k + 16 <= slots_; k += 16) {
+      for (int j = 0; j < 16; ++j) {
+        bytes[k + j] = static_cast<uint8_t>((bytes[k + j] ^ flip_[k + j]) + add_[k + j]);
+      }
+    }
+    for (; k < slots_; ++k) bytes[k] = static_cast<uint8_t>((bytes[k] ^ flip_[k]) + add_[k]);
+    std::memcpy(row, bytes, static_cast<std::size_t>(slots_));
+  }
+
+ private:
+  int slots_;
+  uint8_t flip_[kNameSlots];
+  uint8_t add_[kNameSlots];
+};
 
 // Pass 1. Nothing is ever added to the bucket being worked on (a term that
 // moves goes to another power), so the bucket is filtered in place: the terms
@@ -145,13 +175,11 @@ int correct_and_refile(const NetworkTables& net, const OhmUnitFactors& unit_fact
   Exponent previous[kNameSlots];
   const std::size_t row_exponent_bytes =
       static_cast<std::size_t>(store.name_slots) * sizeof(Exponent);
-  int corrected_names[kNameSlots];
-  int corrected_count = 0;
+  // Names beyond the rows have exponent 0 in every term and no unit factor.
+  const UnitRewrite rewrite(unit_factors, store.name_slots);
   int reactive_names[kNameSlots];
   int reactive_count = 0;
-  // Names beyond the rows have exponent 0 in every term and no unit factor.
   for (int k = 0; k < store.name_slots; ++k) {
-    if (unit_factors.factors[k] != 0) corrected_names[corrected_count++] = k;
     if (net.powermap[k] != 0) reactive_names[reactive_count++] = k;
   }
 
@@ -180,10 +208,7 @@ int correct_and_refile(const NetworkTables& net, const OhmUnitFactors& unit_fact
       bool stays = true;
       if (corrected_flag_in(store, t) != 1) {
         set_corrected_flag_in(store, t, 1);
-        for (int i = 0; i < corrected_count; ++i) {
-          const int k = corrected_names[i];
-          t[k] = static_cast<Exponent>(unit_factors.factors[k] - t[k]);
-        }
+        rewrite.apply(t);
         int64_t power = 0;
         for (int i = 0; i < reactive_count; ++i) power += t[reactive_names[i]];
         if (power < 0 || power >= kPowerBuckets) {
@@ -221,20 +246,13 @@ bool correct_in_place_shared(const NetworkTables& net, const OhmUnitFactors& uni
   if (workers < 2 || distinct == nullptr) return false;
   // A row filed twice would be corrected by two threads.
   if (!RowPowers(store).usable()) return false;
-  int corrected_names[kNameSlots];
-  int corrected_count = 0;
+  const UnitRewrite unit_rewrite(unit_factors, store.name_slots);
+  auto rewrite = [&](Exponent* t) { unit_rewrite.apply(t); };
   int reactive_names[kNameSlots];
   int reactive_count = 0;
   for (int k = 0; k < store.name_slots; ++k) {
-    if (unit_factors.factors[k] != 0) corrected_names[corrected_count++] = k;
     if (net.powermap[k] != 0) reactive_names[reactive_count++] = k;
   }
-  auto rewrite = [&](Exponent* t) {
-    for (int i = 0; i < corrected_count; ++i) {
-      const int k = corrected_names[i];
-      t[k] = static_cast<Exponent>(unit_factors.factors[k] - t[k]);
-    }
-  };
   const std::size_t row_exponent_bytes =
       static_cast<std::size_t>(store.name_slots) * sizeof(Exponent);
   int corrected_up_to[kPowerBuckets];

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -30,24 +31,37 @@ constexpr int kPrefetchDistance = 16;
 }
 
 // Exponent-wise minimum and maximum of many names at once: the loops run in
-// blocks of 16 the compiler turns into vector operations.
-inline void lower_to(Exponent* __restrict lowest, const Exponent* __restrict term, int count) {
-  int k = 0;
-  for (; k + 16 <= count; k += 16) {
-    for (int j = 0; j < 16; ++j) {
-      lowest[k + j] = lowest[k + j] < term[k + j] ? lowest[k + j] : term[k + j];
-    }
-  }
-  for (; k < count; ++k) lowest[k] = lowest[k] < term[k] ? lowest[k] : term[k];
+// blocks of 16 the compiler turns into vector operations, the last block
+// overlapping the one before where the names do not fill it (taking a
+// minimum or maximum twice changes nothing).
+using ExponentBlock [[gnu::vector_size(16)]] = Exponent;
+template <typename Pick>
+[[gnu::always_inline]] inline void combine_16_exponents(Exponent* into, const Exponent* term,
+                                                        Pick pick) {
+  ExponentBlock a;
+  ExponentBlock b;
+  std::memcpy(&a, into, sizeof a);
+  std::memcpy(&b, term, sizeof b);
+  a = pick(a, b);
+  std::memcpy(into, &a, sizeof a);
 }
-inline void raise_to(Exponent* __restrict highest, const Exponent* __restrict term, int count) {
+template <typename Pick>
+[[gnu::always_inline]] inline void combine_exponents(Exponent* into, const Exponent* term,
+                                                     int count, Pick pick) {
   int k = 0;
-  for (; k + 16 <= count; k += 16) {
-    for (int j = 0; j < 16; ++j) {
-      highest[k + j] = highest[k + j] > term[k + j] ? highest[k + j] : term[k + j];
-    }
+  for (; k + 16 <= count; k += 16) combine_16_exponents(into + k, term + k, pick);
+  if (k == count) return;
+  if (count >= 16) {
+    combine_16_exponents(into + count - 16, term + count - 16, pick);
+    return;
   }
-  for (; k < count; ++k) highest[k] = highest[k] > term[k] ? highest[k] : term[k];
+  for (; k < count; ++k) into[k] = pick(into[k], term[k]);
+}
+inline void lower_to(Exponent* lowest, const Exponent* term, int count) {
+  combine_exponents(lowest, term, count, [](auto a, auto b) { return a < b ? a : b; });
+}
+inline void raise_to(Exponent* highest, const Exponent* term, int count) {
+  combine_exponents(highest, term, count, [](auto a, auto b) { return a > b ? a : b; });
 }
 
 // For each termlist row, the power whose column references it (-1 for none).

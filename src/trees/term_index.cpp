@@ -1,7 +1,6 @@
 #include "trees/term_index.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -34,34 +33,14 @@ struct NameHashes {
 };
 constexpr NameHashes kNameHashes;
 
-// The first entry where vectors a and b differ, or length: eight entries
-// compared at a time, as sorting a column compares vectors a great many times.
-int first_difference(const Exponent* a, const Exponent* b, int length) {
-  static_assert(sizeof(Exponent) == 1);
-  int i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; i + 8 <= length; i += 8) {
-      uint64_t word_a;
-      uint64_t word_b;
-      std::memcpy(&word_a, a + i, sizeof word_a);
-      std::memcpy(&word_b, b + i, sizeof word_b);
-      if (word_a != word_b) return i + std::countr_zero(word_a ^ word_b) / 8;
-    }
-  }
-  for (; i < length; ++i) {
-    if (a[i] != b[i]) return i;
-  }
-  return length;
-}
-
 bool same_vector(const Exponent* row, const Exponent* exponents, int length) {
-  return first_difference(row, exponents, length) == length;
+  return first_exponent_difference(row, exponents, length) == length;
 }
 
 // Whether vector a comes before vector b in a column: the larger exponent at
 // the first entry where they differ.
 bool vector_before(const Exponent* a, const Exponent* b, int length) {
-  const int i = first_difference(a, b, length);
+  const int i = first_exponent_difference(a, b, length);
   return i < length && a[i] > b[i];
 }
 

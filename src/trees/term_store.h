@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -118,6 +119,27 @@ inline void set_term_coefficient(const TermStore& store, int row, int32_t value)
 }
 inline int32_t term_corrected_flag(const TermStore& store, int row) {
   return corrected_flag_in(store, term_row(store, row));
+}
+
+// The first entry where exponent vectors a and b differ, or length: eight
+// entries compared at a time, as sorting a column or merging equal terms
+// compares vectors a great many times.
+inline int first_exponent_difference(const Exponent* a, const Exponent* b, int length) {
+  static_assert(sizeof(Exponent) == 1);
+  int i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i + 8 <= length; i += 8) {
+      uint64_t word_a;
+      uint64_t word_b;
+      std::memcpy(&word_a, a + i, sizeof word_a);
+      std::memcpy(&word_b, b + i, sizeof word_b);
+      if (word_a != word_b) return i + std::countr_zero(word_a ^ word_b) / 8;
+    }
+  }
+  for (; i < length; ++i) {
+    if (a[i] != b[i]) return i;
+  }
+  return length;
 }
 
 // The row width for a network whose canonical name indices are below
