@@ -96,6 +96,9 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
   const bool exact_enumeration_only = stats != nullptr && stats->exact_enumeration_only;
   const EnumerationPolicy policy =
       choose_policy(lists, nodes, bits, exact_enumeration_only, store.terms_used == 0);
+  if (stores.raw_trees_counted[topofun] > store.term_capacity) {
+    reserve_term_rows(store, stores.raw_trees_counted[topofun]);
+  }
   const QualificationSettings qualification =
       qualification_settings(net, lists, nodes, form, policy, out);
   TermContext term_context = term_context_for(net, lists, function_counter, out);

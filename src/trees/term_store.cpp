@@ -105,9 +105,6 @@ void reserve_term_rows(TermStore& store, long long rows) {
   void* termlist = reallocate_elements(store.termlist, rows, store.row_bytes());
   if (termlist == nullptr) return;
   store.termlist = static_cast<Exponent*>(termlist);
-  void* termvalue = reallocate_elements(store.termvalue, rows, sizeof(double));
-  if (termvalue == nullptr) return;
-  store.termvalue = static_cast<double*>(termvalue);
   store.reserved_terms = static_cast<int>(rows);
 }
 
@@ -198,10 +195,19 @@ namespace {
 int grow_terms(TermStore& store, const TermContext& context) {
   const bool trace = (context.test_bitmap & kBitResources) != 0;
   const int old_capacity = store.term_capacity;
-  // Within reserved room the arrays stay where they are; growth goes on
-  // doubling as the first step of resize_array does.
-  if (!trace && store.reserved_terms / 2 >= old_capacity && old_capacity >= 1) {
-    store.term_capacity = 2 * old_capacity;
+  // Within reserved room termlist stays where it is, grown as the first step
+  // of resize_array would grow it; termvalue grows as ever.
+  const bool in_room = !trace && old_capacity >= 1 && store.reserved_terms / 2 >= old_capacity;
+  if (in_room) {
+    void* termvalue = store.termvalue;
+    int termvalue_capacity = old_capacity;
+    if (resize_array(&termvalue, &termvalue_capacity, sizeof(double), context.test_bitmap,
+                     context.out) != 0) {
+      return 1;
+    }
+    store.termvalue = static_cast<double*>(termvalue);
+    if (termvalue_capacity != 2 * old_capacity) return 1;
+    store.term_capacity = termvalue_capacity;
     for (int i = old_capacity; i < store.term_capacity; ++i) store.termvalue[i] = 0.0;
     return 0;
   }

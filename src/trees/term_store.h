@@ -70,9 +70,8 @@ struct TermStore {
   // beyond that; the unused columns of a resistive network would otherwise
   // make poly many times larger than its terms.
   int poly_columns = kPowerBuckets;
-  // Rows that termlist and termvalue hold beyond term_capacity when room was
-  // reserved for the whole function (0 when not): growth within them moves
-  // nothing.
+  // Rows that termlist holds beyond term_capacity when room was reserved for
+  // the whole function (0 when not): its growth within them moves nothing.
   int reserved_terms = 0;
 
   // Row offsets in Exponent units; rows stay 4-byte aligned.
@@ -168,11 +167,12 @@ struct TopofunStores {
 int alloc_term_store(TermStore& store, int name_count = kNameSlots,
                      int power_columns = kPowerBuckets);
 
-// Gives termlist and termvalue room for `rows` rows (at most a few hundred
-// megabytes) without changing term_capacity, so that growing to them moves
-// nothing. A block the C library grows elsewhere costs a fault on every page
-// at its next touch; a function's stores would otherwise move on each
-// doubling. Only a hint: nothing changes when the room cannot be had.
+// Gives termlist room for `rows` rows (at most a few hundred megabytes)
+// without changing term_capacity, so that growing to them moves nothing. A
+// block the C library grows elsewhere costs a fault on every page at its next
+// touch; a function's rows would otherwise move on each doubling. Only a
+// hint: nothing changes when the room cannot be had. (termvalue, an eighth
+// of the rows' size, is left to grow: its room raised the peak memory.)
 void reserve_term_rows(TermStore& store, long long rows);
 
 // Makes poly hold the column of `power` (0..kPowerBuckets-1): 0 when it does,

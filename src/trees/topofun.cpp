@@ -210,9 +210,6 @@ void evaluate_topofun(NetworkTables& net, TopofunStores& stores, FILE* out, int 
     std::fprintf(out, "%s", kSetupMemoryMessage);
     return;
   }
-  if (stores.raw_trees_counted[topofun] > store.term_capacity) {
-    reserve_term_rows(store, stores.raw_trees_counted[topofun]);
-  }
 
   EdgeLists lists;
   build_edge_lists(net, shape, passive_edges, active_edges, lists);
