@@ -195,32 +195,21 @@ namespace {
 int grow_terms(TermStore& store, const TermContext& context) {
   const bool trace = (context.test_bitmap & kBitResources) != 0;
   const int old_capacity = store.term_capacity;
-  // Within reserved room termlist stays where it is, grown as the first step
-  // of resize_array would grow it; termvalue grows as ever.
-  const bool in_room = !trace && old_capacity >= 1 && store.reserved_terms / 2 >= old_capacity;
-  if (in_room) {
-    void* termvalue = store.termvalue;
-    int termvalue_capacity = old_capacity;
-    if (resize_array(&termvalue, &termvalue_capacity, sizeof(double), context.test_bitmap,
+  int termlist_capacity = old_capacity;
+  if (!trace && old_capacity >= 1 && store.reserved_terms / 2 >= old_capacity) {
+    // Within reserved room termlist stays where it is, grown as the first
+    // step of resize_array would grow it.
+    termlist_capacity = 2 * old_capacity;
+  } else {
+    store.reserved_terms = 0;
+    if (trace) std::fprintf(context.out, "resizing termlist ");
+    void* termlist = store.termlist;
+    if (resize_array(&termlist, &termlist_capacity, store.row_bytes(), context.test_bitmap,
                      context.out) != 0) {
       return 1;
     }
-    store.termvalue = static_cast<double*>(termvalue);
-    if (termvalue_capacity != 2 * old_capacity) return 1;
-    store.term_capacity = termvalue_capacity;
-    for (int i = old_capacity; i < store.term_capacity; ++i) store.termvalue[i] = 0.0;
-    return 0;
+    store.termlist = static_cast<Exponent*>(termlist);
   }
-  store.reserved_terms = 0;
-
-  if (trace) std::fprintf(context.out, "resizing termlist ");
-  void* termlist = store.termlist;
-  int termlist_capacity = old_capacity;
-  if (resize_array(&termlist, &termlist_capacity, store.row_bytes(),
-                   context.test_bitmap, context.out) != 0) {
-    return 1;
-  }
-  store.termlist = static_cast<Exponent*>(termlist);
 
   if (trace) std::fprintf(context.out, "resizing termvalue ");
   void* termvalue = store.termvalue;
