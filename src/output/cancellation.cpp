@@ -259,11 +259,7 @@ void sort_positions(const SortKeys& shape, MergeScratch& scratch) {
 // >0 when a's symbol product comes first (the larger exponent at the first
 // symbolic name where they differ), <0 when b's, 0 when equal.
 int compare_products(const SymbolicNames& symbolic, const Exponent* a, const Exponent* b) {
-  if (symbolic.all) {
-    const int k = first_exponent_difference(a, b, symbolic.count);
-    if (k == symbolic.count) return 0;
-    return a[k] > b[k] ? 1 : -1;
-  }
+  if (symbolic.all) return compare_exponent_vectors(a, b, symbolic.count);
   for (int i = 0; i < symbolic.count; ++i) {
     const int k = symbolic.names[i];
     if (a[k] != b[k]) return a[k] > b[k] ? 1 : -1;

@@ -120,13 +120,6 @@ int refile_term(const NetworkTables& net, TermStore& store, CorrectedTermIndex& 
   return 0;
 }
 
-// >0 when u's exponent vector is the larger, <0 when t's, 0 when equal.
-int compare_exponents(const Exponent* u, const Exponent* t, int length) {
-  const int k = first_exponent_difference(u, t, length);
-  if (k == length) return 0;
-  return u[k] > t[k] ? 1 : -1;
-}
-
 // The rewriting e -> F - e of every name with a unit factor F, the others
 // left alone, as (e xor flip) + add in bytes: ~e + F + 1 is F - e modulo 256,
 // which is what the narrowing to an exponent keeps. All names of a row at
@@ -194,7 +187,7 @@ int correct_and_refile(const NetworkTables& net, const OhmUnitFactors& unit_fact
       Exponent* t = term_row(store, row);
       if (distinct != nullptr && distinct_so_far && j < original_count[p]) {
         if (corrected_flag_in(store, t) == 1 ||
-            (j > 0 && compare_exponents(previous, t, store.name_slots) <= 0)) {
+            (j > 0 && compare_exponent_vectors(previous, t, store.name_slots) <= 0)) {
           distinct_so_far = false;
         } else {
           std::memcpy(previous, t, row_exponent_bytes);
@@ -267,7 +260,7 @@ bool correct_in_place_shared(const NetworkTables& net, const OhmUnitFactors& uni
       Exponent* t = term_row(store, poly_entry(store, j, p));
       if (corrected_flag_in(store, t) == 1 || !coefficient_in_range(coefficient_in(store, t))) break;
       if (distinct_so_far) {
-        if (j > 0 && compare_exponents(previous, t, store.name_slots) <= 0) {
+        if (j > 0 && compare_exponent_vectors(previous, t, store.name_slots) <= 0) {
           distinct_so_far = false;
         } else {
           std::memcpy(previous, t, row_exponent_bytes);
@@ -310,7 +303,7 @@ bool distinct_and_uncorrected(const TermStore& store, int power) {
   }
   for (int position = 1; position < store.bucket_count[power]; ++position) {
     prefetch_ahead(store, position, power);
-    if (compare_exponents(term_row(store, poly_entry(store, position - 1, power)),
+    if (compare_exponent_vectors(term_row(store, poly_entry(store, position - 1, power)),
                           term_row(store, poly_entry(store, position, power)),
                           store.name_slots) <= 0) {
       return false;
@@ -340,7 +333,7 @@ int merge_equal_terms(TermStore& store, const bool may_hold_equal_terms[], FILE*
         int probe = (j - 1) / 2;
         while (low <= high) {
           Exponent* u = term_row(store, poly_entry(store, probe, p));
-          const int order = compare_exponents(u, t, store.name_slots);
+          const int order = compare_exponent_vectors(u, t, store.name_slots);
           if (order == 0) {
             if (!add_coefficient(store, u, t, out)) return 1;
             merged = true;

@@ -141,6 +141,14 @@ inline int first_exponent_difference(const Exponent* a, const Exponent* b, int l
   return length;
 }
 
+// >0 when exponent vector a is the larger (the larger exponent at the first
+// entry where they differ), <0 when b is, 0 when equal.
+inline int compare_exponent_vectors(const Exponent* a, const Exponent* b, int length) {
+  const int k = first_exponent_difference(a, b, length);
+  if (k == length) return 0;
+  return a[k] > b[k] ? 1 : -1;
+}
+
 // The row width for a network whose canonical name indices are below
 // `name_count`, within 1..kNameSlots.
 inline int name_slots_for(int name_count) {
