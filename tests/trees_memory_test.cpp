@@ -8,7 +8,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <new>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "trees/memory.h"
 
@@ -130,6 +134,82 @@ TEST(KeptBlocks, BlocksFromNewAreKeptThroughTheSizedDelete) {
   auto* second = new char[kKeptSize];
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(second), first_address);
   ::operator delete[](second, kKeptSize);
+}
+
+}  // namespace
+
+namespace {
+
+// The mapping of /proc/self/smaps that holds `address`, as its lines; empty
+// where the system has no such file.
+std::vector<std::string> mapping_holding(const void* address) {
+  std::ifstream smaps("/proc/self/smaps");
+  const auto wanted = reinterpret_cast<std::uintptr_t>(address);
+  std::vector<std::string> lines;
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    unsigned long long start = 0;
+    unsigned long long end = 0;
+    char dash = 0;
+    std::istringstream head(line);
+    if (head >> std::hex >> start >> dash >> end && dash == '-' &&
+        line.find(':') > line.find(' ')) {
+      if (inside) break;
+      inside = start <= wanted && wanted < end;
+    }
+    if (inside) lines.push_back(line);
+  }
+  return lines;
+}
+
+bool large_pages_on_advice() {
+  std::ifstream setting("/sys/kernel/mm/transparent_hugepage/enabled");
+  std::string modes;
+  std::getline(setting, modes);
+  return modes.find("[always]") != std::string::npos ||
+         modes.find("[madvise]") != std::string::npos;
+}
+
+bool advice_taken(const std::vector<std::string>& mapping) {
+  for (const std::string& line : mapping) {
+    if (line.rfind("VmFlags:", 0) == 0) return line.find(" hg") != std::string::npos;
+  }
+  return false;
+}
+
+// Advice for a part of a block would split its mapping, and a split mapping
+// cannot be grown in place: every growth of a term store would copy it.
+TEST(LargePages, AnAdvisedBlockStaysOneMappingFromItsFirstToItsLastByte) {
+  if (under_a_sanitizer()) GTEST_SKIP() << "the sanitizer's allocator maps blocks its own way";
+  const std::size_t bytes = kavrel::kLargePageBlockBytes + 12345;
+  auto* block = static_cast<char*>(kavrel::store_malloc(bytes));
+  ASSERT_NE(block, nullptr);
+  kavrel::advise_large_pages(block, bytes);
+  const std::vector<std::string> first = mapping_holding(block);
+  if (first.empty() || !large_pages_on_advice()) {
+    kavrel::store_free(block);
+    GTEST_SKIP() << "no large pages on this system";
+  }
+  EXPECT_TRUE(advice_taken(first));
+  EXPECT_EQ(mapping_holding(block + bytes - 1).front(), first.front());
+  std::memset(block, 3, bytes);
+  auto* grown = static_cast<char*>(kavrel::store_realloc(block, 2 * bytes));
+  ASSERT_NE(grown, nullptr);
+  EXPECT_EQ(grown[0], 3);
+  EXPECT_EQ(grown[bytes - 1], 3);
+  kavrel::store_free(grown);
+}
+
+TEST(LargePages, SmallBlocksAndNullAreLeftAsTheyAre) {
+  EXPECT_EQ(kavrel::advise_large_pages(nullptr, kavrel::kLargePageBlockBytes), nullptr);
+  void* small = kavrel::store_malloc(1 << 20);
+  ASSERT_NE(small, nullptr);
+  EXPECT_EQ(kavrel::advise_large_pages(small, 1 << 20), small);
+  const std::vector<std::string> mapping = mapping_holding(small);
+  if (!mapping.empty()) {
+    EXPECT_FALSE(advice_taken(mapping));
+  }
+  kavrel::store_free(small);
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 #include "trees/memory.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
+
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#endif
 
 namespace kavrel {
 
@@ -28,6 +33,28 @@ void shrink_and_free(void* block) {
   if (void* shrunk = std::realloc(block, 1)) block = shrunk;
   std::free(block);
 }
+
+// The advice covers the block's whole pages, so that its mapping is not split
+// and can still be grown in place.
+constexpr std::uintptr_t kSmallPageBytes = 4096;
+
+}  // namespace
+
+void* advise_large_pages(void* block, std::size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+  if (block != nullptr && bytes >= kLargePageBlockBytes) {
+    const auto start = reinterpret_cast<std::uintptr_t>(block) & ~(kSmallPageBytes - 1);
+    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(block) + bytes;
+    // Only advice: where large pages cannot be had, small ones serve.
+    (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+  }
+#else
+  (void)bytes;
+#endif
+  return block;
+}
+
+namespace {
 
 // The blocks kept while a KeptBlocksScope lives. A request takes the
 // smallest kept block that holds it, if that is at most twice its size; else
@@ -139,8 +166,8 @@ void release_block(void* block, std::size_t bytes) {
 }
 
 void* obtain_block(std::size_t bytes) {
-  if (void* kept = take_kept(bytes)) return kept;
-  return std::malloc(bytes);
+  if (void* kept = take_kept(bytes)) return advise_large_pages(kept, bytes);
+  return advise_large_pages(std::malloc(bytes), bytes);
 }
 
 KeptBlocksScope::KeptBlocksScope(bool keeping) : keeping_(keeping) {

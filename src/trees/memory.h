@@ -17,8 +17,17 @@ void release_block(void* block);
 // later request of about its size while a KeptBlocksScope lives.
 void release_block(void* block, std::size_t bytes);
 void store_free(void* block, std::size_t bytes);
-// A block from malloc, or a kept one; never fails by the test hook.
+// A block from malloc, or a kept one; never fails by the test hook. Large
+// blocks get large pages, as advise_large_pages gives them.
 void* obtain_block(std::size_t bytes);
+// A fresh page costs a fault on its first touch, and under virtualization a
+// fault costs as much as copying the page many times over. A block of this
+// size or more that is written from its start onwards asks for large pages,
+// which fault once per 2 MiB; a block written in scattered parts must not, as
+// a large page partly touched counts whole in the peak memory.
+constexpr std::size_t kLargePageBlockBytes = std::size_t{32} << 20;
+// Returns `block`.
+void* advise_large_pages(void* block, std::size_t bytes);
 
 // Fresh pages cost a fault each on their first touch, and printing one
 // function after another asks for blocks of the same few sizes over and over

@@ -210,6 +210,16 @@ int grow_terms(TermStore& store, const TermContext& context) {
     }
     store.termlist = static_cast<Exponent*>(termlist);
   }
+  // Rows are written from the first on, so the grown part of a large store
+  // asks for large pages; its whole room asks with it, as advice for a part
+  // would split the block's mapping. The room of a function that the
+  // qualification prunes may stay mostly untouched, so a store does not ask
+  // before it has grown large.
+  const std::size_t grown_bytes = static_cast<std::size_t>(termlist_capacity) * store.row_bytes();
+  if (grown_bytes >= kLargePageBlockBytes) {
+    const int rows = std::max(termlist_capacity, store.reserved_terms);
+    advise_large_pages(store.termlist, static_cast<std::size_t>(rows) * store.row_bytes());
+  }
 
   if (trace) std::fprintf(context.out, "resizing termvalue ");
   void* termvalue = store.termvalue;
@@ -218,7 +228,8 @@ int grow_terms(TermStore& store, const TermContext& context) {
                    context.out) != 0) {
     return 1;
   }
-  store.termvalue = static_cast<double*>(termvalue);
+  store.termvalue = static_cast<double*>(
+      advise_large_pages(termvalue, static_cast<std::size_t>(termvalue_capacity) * sizeof(double)));
 
   if (termlist_capacity != termvalue_capacity) return 1;
   store.term_capacity = termlist_capacity;
