@@ -34,28 +34,6 @@ void shrink_and_free(void* block) {
   std::free(block);
 }
 
-// The advice covers the block's whole pages, so that its mapping is not split
-// and can still be grown in place.
-constexpr std::uintptr_t kSmallPageBytes = 4096;
-
-}  // namespace
-
-void* advise_large_pages(void* block, std::size_t bytes) {
-#if defined(MADV_HUGEPAGE)
-  if (block != nullptr && bytes >= kLargePageBlockBytes) {
-    const auto start = reinterpret_cast<std::uintptr_t>(block) & ~(kSmallPageBytes - 1);
-    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(block) + bytes;
-    // Only advice: where large pages cannot be had, small ones serve.
-    (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-  }
-#else
-  (void)bytes;
-#endif
-  return block;
-}
-
-namespace {
-
 // The blocks kept while a KeptBlocksScope lives. A request takes the
 // smallest kept block that holds it, if that is at most twice its size; else
 // it grows the largest smaller one, which keeps the pages it has, so that
@@ -163,6 +141,23 @@ void release_block(void* block, std::size_t bytes) {
   } else if (bytes < kKeptBlockBytes || !kept_blocks().keep(block, bytes)) {
     shrink_and_free(block);
   }
+}
+
+void* advise_large_pages(void* block, std::size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+  if (block != nullptr && bytes >= kLargePageBlockBytes) {
+    // The advice covers the block's whole pages, so that its mapping is not
+    // split and can still be grown in place.
+    constexpr std::uintptr_t kSmallPageBytes = 4096;
+    const auto start = reinterpret_cast<std::uintptr_t>(block) & ~(kSmallPageBytes - 1);
+    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(block) + bytes;
+    // Only advice: where large pages cannot be had, small ones serve.
+    (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+  }
+#else
+  (void)bytes;
+#endif
+  return block;
 }
 
 void* obtain_block(std::size_t bytes) {
