@@ -213,3 +213,62 @@ TEST(LargePages, SmallBlocksAndNullAreLeftAsTheyAre) {
 }
 
 }  // namespace
+
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+// Whether each page of an anonymous mapping is resident.
+std::vector<bool> resident_pages(void* mapping, std::size_t pages, std::size_t page) {
+  std::vector<unsigned char> flags(pages);
+  if (mincore(mapping, pages * page, flags.data()) != 0) return {};
+  std::vector<bool> resident(pages);
+  for (std::size_t i = 0; i < pages; ++i) resident[i] = (flags[i] & 1) != 0;
+  return resident;
+}
+
+// Exactly the pages that lie wholly within the range are faulted in: the
+// partial pages at both ends may belong to memory that is never written.
+TEST(PopulatedRanges, TheWholePagesOfARangeAreFaultedInAndNoOthers) {
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t pages = 64;
+  void* mapping =
+      mmap(nullptr, pages * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mapping, MAP_FAILED);
+  auto* bytes = static_cast<unsigned char*>(mapping);
+  // From 100 bytes into page 2 to 100 bytes into page 40: pages 3..39.
+  const std::size_t length = 38 * page;
+  ASSERT_GE(length, kavrel::kPopulatedRangeBytes);
+  kavrel::populate_for_writing(bytes + 2 * page + 100, length);
+  const std::vector<bool> resident = resident_pages(mapping, pages, page);
+  ASSERT_EQ(resident.size(), pages);
+  if (!resident[3]) {
+    munmap(mapping, pages * page);
+    GTEST_SKIP() << "the system does not populate ranges";
+  }
+  for (std::size_t i = 0; i < pages; ++i) {
+    EXPECT_EQ(resident[i], i >= 3 && i <= 39) << "page " << i;
+  }
+  // The pages are ordinary zeroed memory.
+  for (std::size_t i = 3 * page; i < 40 * page; i += 997) EXPECT_EQ(bytes[i], 0);
+  munmap(mapping, pages * page);
+}
+
+TEST(PopulatedRanges, ShortRangesAndNullAreLeftToFaultPageByPage) {
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t pages = 64;
+  void* mapping =
+      mmap(nullptr, pages * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mapping, MAP_FAILED);
+  kavrel::populate_for_writing(mapping, kavrel::kPopulatedRangeBytes - 1);
+  kavrel::populate_for_writing(nullptr, 1 << 20);
+  const std::vector<bool> resident = resident_pages(mapping, pages, page);
+  ASSERT_EQ(resident.size(), pages);
+  for (std::size_t i = 0; i < pages; ++i) EXPECT_FALSE(resident[i]) << "page " << i;
+  munmap(mapping, pages * page);
+}
+
+}  // namespace
+#endif

@@ -71,6 +71,8 @@ int working_name_slots(const OhmUnitFactors& unit_factors, const TermStore& nume
 
 void copy_rows(TermStore& destination, const TermStore& source, int rows) {
   if (rows <= 0) return;
+  populate_for_writing(destination.termlist,
+                       static_cast<std::size_t>(rows) * destination.row_bytes());
   if (destination.name_slots == source.name_slots) {
     std::memcpy(destination.termlist, source.termlist,
                 static_cast<std::size_t>(rows) * source.row_bytes());
@@ -135,6 +137,8 @@ int copy_term_store(int sign, TermStore& destination, const TermStore& source, F
   for (int p = 0; p < source.poly_columns; ++p) {
     const int count = std::min(source.bucket_count[p], source.poly_capacity);
     if (count <= 0) continue;
+    populate_for_writing(destination.poly + static_cast<long>(p) * source.poly_capacity,
+                         static_cast<std::size_t>(count) * sizeof(int32_t));
     std::memcpy(destination.poly + static_cast<long>(p) * source.poly_capacity,
                 source.poly + static_cast<long>(p) * source.poly_capacity,
                 static_cast<std::size_t>(count) * sizeof(int32_t));
@@ -143,6 +147,8 @@ int copy_term_store(int sign, TermStore& destination, const TermStore& source, F
   if (used_terms > source.term_capacity) used_terms = source.term_capacity;
   copy_rows(destination, source, used_terms);
   if (used_terms > 0) {
+    populate_for_writing(destination.termvalue,
+                         static_cast<std::size_t>(used_terms) * sizeof(double));
     std::memcpy(destination.termvalue, source.termvalue,
                 static_cast<std::size_t>(used_terms) * sizeof(double));
   }

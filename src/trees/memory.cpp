@@ -160,6 +160,23 @@ void* advise_large_pages(void* block, std::size_t bytes) {
   return block;
 }
 
+void populate_for_writing(void* block, std::size_t bytes) {
+#if defined(MADV_POPULATE_WRITE)
+  if (block == nullptr || bytes < kPopulatedRangeBytes) return;
+  constexpr std::uintptr_t kSmallPageBytes = 4096;
+  // Only pages that lie wholly in the range: the rest may never be written.
+  const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t start = (first + kSmallPageBytes - 1) & ~(kSmallPageBytes - 1);
+  const std::uintptr_t end = (first + bytes) & ~(kSmallPageBytes - 1);
+  if (end <= start) return;
+  // Where the system cannot, the pages fault in one by one as before.
+  (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+#else
+  (void)block;
+  (void)bytes;
+#endif
+}
+
 void* obtain_block(std::size_t bytes) {
   if (void* kept = take_kept(bytes)) return advise_large_pages(kept, bytes);
   return advise_large_pages(std::malloc(bytes), bytes);

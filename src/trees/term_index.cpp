@@ -146,6 +146,7 @@ bool TermIndex::grow_slots() {
   int32_t* old = table_;
   table_ = grown;
   ++slot_bits_;
+  populate_for_writing(table_, 2 * sizeof(int32_t) * slot_count());
   for (uint64_t i = 0; i < slot_count(); ++i) table_[2 * i + 1] = -1;
   for (uint64_t i = 0; i < old_count; ++i) {
     if (old[2 * i + 1] >= 0) place(old[2 * i], old[2 * i + 1]);

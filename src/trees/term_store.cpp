@@ -236,6 +236,8 @@ int grow_terms(TermStore& store, const TermContext& context) {
   // New termlist rows are left as obtained: a row is written whole when its
   // term is created, and nothing reads rows beyond terms_used. Leaving them
   // untouched spares a large store the page faults of clearing them.
+  populate_for_writing(store.termvalue + old_capacity,
+                       static_cast<std::size_t>(store.term_capacity - old_capacity) * sizeof(double));
   for (int i = old_capacity; i < store.term_capacity; ++i) store.termvalue[i] = 0.0;
   return 0;
 }
@@ -244,10 +246,31 @@ int grow_poly(TermStore& store, const TermContext& context) {
   return grow_poly_columns(store, context.test_bitmap, context.out);
 }
 
+// Rows and column entries are written one after the other: the one that
+// first reaches a stretch of its array faults in the pages of the whole
+// stretch (up to `end`) with one call.
+void populate_stretch_entered(const void* entry, std::size_t bytes, const void* end) {
+  constexpr std::uintptr_t kStretch = kPopulatedRangeBytes;
+  const auto first = reinterpret_cast<std::uintptr_t>(entry);
+  const std::uintptr_t last = first + bytes - 1;
+  if ((first - 1) / kStretch == last / kStretch) return;
+  const std::uintptr_t stretch = last / kStretch * kStretch;
+  const auto array_end = reinterpret_cast<std::uintptr_t>(end);
+  if (array_end <= stretch) return;
+  populate_for_writing(reinterpret_cast<void*>(stretch), std::min(array_end - stretch, kStretch));
+}
+
+int32_t& new_column_entry(const TermStore& store, int n, int power) {
+  int32_t& entry = poly_entry(store, n, power);
+  populate_stretch_entered(&entry, sizeof entry, &poly_entry(store, 0, power) + store.poly_capacity);
+  return entry;
+}
+
 // Writes row terms_used from the exponent vector, then keeps one spare row.
 int append_row(TermStore& store, const Exponent* exponents, int32_t coefficient,
                const TermContext& context) {
   Exponent* row = term_row(store, store.terms_used);
+  populate_stretch_entered(row, store.row_bytes(), term_row(store, store.term_capacity));
   // The padding entries are written too, so that whole rows compare.
   std::memcpy(row, exponents, sizeof(Exponent) * store.coefficient_offset());
   set_coefficient_in(store, row, coefficient);
@@ -280,7 +303,7 @@ int add_indexed_term(int sign, int power, uint64_t hash, const Exponent* exponen
   const int n = store.bucket_count[power];
   const int row = store.terms_used;
   index.appended(store, power, n, exponents, length);
-  poly_entry(store, n, power) = row;
+  new_column_entry(store, n, power) = row;
   if (append_row(store, exponents, sign, context) != 0) return 1;
   ++store.bucket_count[power];
   if (n > 0 && store.bucket_count[power] + 1 >= store.poly_capacity &&
@@ -356,7 +379,7 @@ int append_new_rows(TermStore& store, const Exponent* rows, const int8_t* powers
       index->appended(store, power, n, row, length);
       if (unordered[power]) index->mark_out_of_order(power);
     }
-    poly_entry(store, n, power) = store.terms_used;
+    new_column_entry(store, n, power) = store.terms_used;
     if (append_row(store, row, coefficient_in(store, row), context) != 0) return 1;
     ++store.bucket_count[power];
     if (n > 0 && store.bucket_count[power] + 1 >= store.poly_capacity &&
@@ -379,7 +402,7 @@ int file_term(int sign, int power, uint64_t hash, const Exponent* exponents, Ter
 
   const int n = store.bucket_count[power];
   if (n == 0) {
-    poly_entry(store, 0, power) = store.terms_used;
+    new_column_entry(store, 0, power) = store.terms_used;
     if (append_row(store, exponents, sign, context) != 0) return 1;
     store.bucket_count[power] = 1;
     return 0;
@@ -408,6 +431,7 @@ int file_term(int sign, int power, uint64_t hash, const Exponent* exponents, Ter
   }
   if (position < 0) return 0;
 
+  new_column_entry(store, n, power);
   for (int r = n; r > position; --r) poly_entry(store, r, power) = poly_entry(store, r - 1, power);
   poly_entry(store, position, power) = store.terms_used;
   if (append_row(store, exponents, sign, context) != 0) return 1;
