@@ -179,6 +179,8 @@ int grow_poly_columns(TermStore& store, int32_t test_bitmap, FILE* out) {
   for (int p = kPowerBuckets - 1; p > 0; --p) {
     const int count = std::min(store.bucket_count[p], old_capacity);
     if (count <= 0) continue;
+    populate_for_writing(columns + static_cast<long>(p) * capacity,
+                         static_cast<std::size_t>(count) * sizeof(int32_t));
     std::memmove(columns + static_cast<long>(p) * capacity,
                  columns + static_cast<long>(p) * old_capacity,
                  static_cast<std::size_t>(count) * sizeof(int32_t));
