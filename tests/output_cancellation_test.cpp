@@ -238,3 +238,57 @@ TEST(Cancellation, CommonFactorsOfAStoreScannedOnSeveralThreads) {
 }
 
 }  // namespace
+
+namespace {
+
+// Common factors of numerator and denominator found apart and joined: the
+// same as if one state had visited both stores, whatever the order, and a
+// store without a nonzero term adds nothing.
+TEST(Cancellation, CommonFactorsFoundApartAndJoined) {
+  auto net = output_test::make_network();
+  const int c1 = output_test::add_name(*net, "C1");
+  const int g1 = output_test::add_name(*net, "G1");
+  // Numerator: all negative, magnitudes 6 and 12, powers 2 and 3.
+  kavrel::TermStore numerator = output_test::build_store(
+      {{2, -6, {{c1, 2}, {g1, 1}}}, {3, -12, {{c1, 3}, {g1, 2}}}}, 16, 8, 8);
+  // Denominator: a positive coefficient, magnitudes 4 and 8, power 1.
+  kavrel::TermStore denominator = output_test::build_store(
+      {{1, 4, {{c1, 1}, {g1, 3}}}, {2, -8, {{c1, 2}, {g1, 4}}}}, 16, 8, 8);
+  kavrel::TermStore empty = output_test::build_store({{0, 0, {{c1, 1}}}}, 16, 8, 8);
+
+  auto apart = [](const kavrel::TermStore& store) {
+    kavrel::CancellationState state;
+    kavrel::combineinit(state);
+    kavrel::makecancellationlist(state, store);
+    return state;
+  };
+  for (const bool numerator_first : {true, false}) {
+    kavrel::CancellationState joined;
+    kavrel::combineinit(joined);
+    kavrel::join_cancellation(joined, apart(numerator_first ? numerator : denominator));
+    kavrel::join_cancellation(joined, apart(numerator_first ? denominator : numerator));
+    EXPECT_EQ(joined.min_power, 1);
+    EXPECT_EQ(joined.common_sign, 1);
+    EXPECT_EQ(joined.common_gcd, 2);
+    EXPECT_EQ(joined.min_exponent[c1], 1);
+    EXPECT_EQ(joined.min_exponent[g1], 1);
+    // Names beyond the rows: exponent 0 in every term.
+    EXPECT_EQ(joined.min_exponent[kavrel::kNameSlots - 1], 0);
+  }
+
+  kavrel::CancellationState numerator_only;
+  kavrel::combineinit(numerator_only);
+  kavrel::join_cancellation(numerator_only, apart(numerator));
+  kavrel::join_cancellation(numerator_only, apart(empty));
+  EXPECT_EQ(numerator_only.min_power, 2);
+  EXPECT_EQ(numerator_only.common_sign, -1);
+  EXPECT_EQ(numerator_only.common_gcd, 6);
+  EXPECT_EQ(numerator_only.min_exponent[c1], 2);
+  EXPECT_EQ(numerator_only.min_exponent[g1], 1);
+
+  for (kavrel::TermStore* store : {&numerator, &denominator, &empty}) {
+    kavrel::free_term_store(*store);
+  }
+}
+
+}  // namespace

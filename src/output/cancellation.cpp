@@ -512,6 +512,15 @@ void makecancellationlist(CancellationState& state, const TermStore& store, bool
   }
 }
 
+void join_cancellation(CancellationState& into, const CancellationState& part) {
+  into.min_power = std::min(into.min_power, part.min_power);
+  if (part.common_sign == 1) into.common_sign = 1;
+  if (part.common_gcd != 0) into.common_gcd = lowered_gcd(into.common_gcd, part.common_gcd);
+  for (int k = 0; k < kNameSlots; ++k) {
+    into.min_exponent[k] = std::min(into.min_exponent[k], part.min_exponent[k]);
+  }
+}
+
 int evaluateliterals(CancellationState& state, const NetworkTables& net, TermStore& store,
                      FILE* out, bool worded, const WorkShare& share) {
   int result = 0;

@@ -34,6 +34,10 @@ void combineinit(CancellationState& state);
 void makecancellationlist(CancellationState& state, const TermStore& store, bool worded = false,
                           const WorkShare& share = WorkShare{});
 
+// Adds to `into` what the terms that `part` was made from have in common with
+// its own: as if makecancellationlist had visited them into `into` too.
+void join_cancellation(CancellationState& into, const CancellationState& part);
+
 // Divides the common factors out, writes termvalue (numeric values
 // multiplied in) and merges each bucket's equal symbol products, leaving the
 // bucket in descending exponent order. 1 when the working memory for the

@@ -2,14 +2,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <barrier>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "output/row_scan.h"
+#include "trees/memory.h"
 #include "trees/work_sharing.h"
 
 namespace kavrel {
@@ -377,6 +383,117 @@ void trace(const NetworkTables& net, FILE* out, const char* line) {
   if (net.test_bitmap & kBitRoutineTrace) std::fputs(line, out);
 }
 
+// Numerator and denominator are worked on side by side when neither is
+// large enough to be shared out by itself, and both are large enough to be
+// worth a thread.
+bool worth_working_side_by_side(const NetworkTables& net, const TermStore& numerator_terms,
+                                const TermStore& denominator_terms, bool worded,
+                                const WorkShare& share) {
+  if (worded || share.threads < 2) return false;
+  if ((net.test_bitmap & ~kBitRational) != 0) return false;
+  if (allocation_failure_set()) return false;
+  const int smaller = std::min(numerator_terms.terms_used, denominator_terms.terms_used);
+  const int larger = std::max(numerator_terms.terms_used, denominator_terms.terms_used);
+  return share.workers_for(larger) < 2 && smaller >= share.min_terms_per_thread / 4;
+}
+
+// One of the two stores worked on side by side, with what it contributes to
+// the factors of both.
+struct Side {
+  Side() = default;
+  Side(const Side&) = delete;
+  Side& operator=(const Side&) = delete;
+  ~Side() {
+    if (messages != nullptr) std::fclose(messages);
+    std::free(message_text);
+  }
+  TermStore* store = nullptr;
+  OhmUnitFactors factors;
+  CancellationState common;
+  // What correctunits prints, written out in the order it would have been.
+  char* message_text = nullptr;
+  std::size_t message_length = 0;
+  FILE* messages = nullptr;
+  bool failed = false;  // out of memory
+  int corrected = 1;
+  int evaluated = 1;
+};
+
+// fixup with the numerator's steps on a thread of its own and the
+// denominator's on the calling thread. Unit factors and common factors are
+// joined between the steps, as both are the same whichever store is visited
+// first; messages are written afterwards in the order of the steps one after
+// the other. False, having done nothing, when no thread could be had.
+bool fixup_side_by_side(const NetworkTables& net, OhmUnitFactors& unit_factors,
+                        CancellationState& state, TermStore& numerator_terms,
+                        TermStore& denominator_terms, FILE* out, int& result) {
+  Side sides[2];
+  sides[0].store = &numerator_terms;
+  sides[1].store = &denominator_terms;
+  for (Side& side : sides) {
+    side.factors = unit_factors;
+    combineinit(side.common);
+    side.messages = open_memstream(&side.message_text, &side.message_length);
+    if (side.messages == nullptr) return false;
+  }
+  bool both_corrected = false;
+  auto join_factors = [&]() noexcept {
+    for (int k = 0; k < kNameSlots; ++k) {
+      unit_factors.factors[k] = std::max(sides[0].factors.factors[k], sides[1].factors.factors[k]);
+    }
+  };
+  auto join_common_factors = [&]() noexcept {
+    both_corrected = !sides[0].failed && !sides[1].failed && sides[0].corrected == 0 &&
+                     sides[1].corrected == 0;
+    join_cancellation(state, sides[0].common);
+    join_cancellation(state, sides[1].common);
+    if (state.common_gcd == 0) state.common_gcd = 1;
+  };
+  std::barrier factors_joined(2, join_factors);
+  std::barrier common_factors_joined(2, join_common_factors);
+  auto work = [&](Side& side) noexcept {
+    try {
+      eval_branchtag(net, side.factors, *side.store);
+    } catch (...) {
+      side.failed = true;
+    }
+    factors_joined.arrive_and_wait();
+    if (!side.failed) {
+      try {
+        side.corrected = correctunits(net, unit_factors, *side.store, side.messages);
+        if (side.corrected == 0) makecancellationlist(side.common, *side.store);
+      } catch (...) {
+        side.failed = true;
+      }
+    }
+    common_factors_joined.arrive_and_wait();
+    if (both_corrected) {
+      try {
+        side.evaluated = evaluateliterals(state, net, *side.store, out);
+      } catch (...) {
+        side.failed = true;
+      }
+    }
+  };
+  try {
+    std::thread numerator_side(work, std::ref(sides[0]));
+    work(sides[1]);
+    numerator_side.join();
+  } catch (const std::system_error&) {
+    return false;
+  }
+
+  result = 1;
+  for (Side& side : sides) {
+    std::fclose(std::exchange(side.messages, nullptr));
+    std::fwrite(side.message_text, 1, side.message_length, out);
+    if (side.failed || side.corrected != 0) return true;
+  }
+  if (sides[0].evaluated != 0) return true;
+  result = sides[1].evaluated;
+  return true;
+}
+
 }  // namespace
 
 void eval_branchtag(const NetworkTables& net, OhmUnitFactors& unit_factors, const TermStore& store,
@@ -451,6 +568,12 @@ int correctunits(const NetworkTables& net, const OhmUnitFactors& unit_factors, T
 int fixup(const NetworkTables& net, OhmUnitFactors& unit_factors, CancellationState& state,
           TermStore& numerator_terms, TermStore& denominator_terms, FILE* out, bool worded,
           const WorkShare& share) {
+  int result = 0;
+  if (worth_working_side_by_side(net, numerator_terms, denominator_terms, worded, share) &&
+      fixup_side_by_side(net, unit_factors, state, numerator_terms, denominator_terms, out,
+                         result)) {
+    return result;
+  }
   trace(net, out, "fixup entered, eval_branchtag for numerator called\n");
   eval_branchtag(net, unit_factors, numerator_terms, worded, share);
   trace(net, out, "eval_branchtag for denominator called\n");
