@@ -4,6 +4,7 @@
 
 #include "analysis/param_table.h"
 #include "analysis/printing_visit.h"
+#include "analysis/scattering_ahead.h"
 #include "analysis/scattering_stage.h"
 #include "output/assembly.h"
 #include "trees/memory.h"
@@ -26,7 +27,7 @@ void request_once(NetworkTables& net, TopofunStores& stores, FILE* out, int topo
 }
 
 void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
-                        const int32_t (&labels)[4]) {
+                        const int32_t (&labels)[4], ScatteringAhead& scattering_ahead) {
   for (int32_t& flag : stores.topofun_evaluated) flag = 0;
   int requests = 0;
   int32_t function_counter = 0;
@@ -51,6 +52,8 @@ void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
     request_once(net, stores, out, row.den_topofun, requests, function_counter, ahead);
   }
   if (requests == 0) return;
+  // The tables stay as they are while the functions print.
+  scattering_ahead.start(net, stores);
 
   const LastUses uses = last_uses(net, stores, false);
   {
@@ -102,8 +105,9 @@ void analyse_netlist(NetworkTables& net, FILE* out, RunStats* stats) {
   stores.stats = stats;
   const int32_t labels[4] = {net.port_labels[0], net.port_labels[1], net.port_labels[2],
                              net.port_labels[3]};
-  run_ordinary_stage(net, stores, out, labels);
-  run_scattering_stage(net, stores, out, labels);
+  ScatteringAhead scattering_ahead;
+  run_ordinary_stage(net, stores, out, labels, scattering_ahead);
+  run_scattering_stage(net, stores, out, labels, scattering_ahead);
 }
 
 }  // namespace kavrel

@@ -33,6 +33,10 @@ class EvaluationsAhead {
   // output failed.
   void evaluate(const NetworkTables& net, RunStats* stats, const TopofunList& topofuns);
 
+  bool has_result(int topofun) const {
+    return topofun >= 0 && topofun < kTopofunCount && results_[topofun].ready;
+  }
+
   // Moves the result for `topofun` into its store; false when there is none.
   bool take(NetworkTables& net, TopofunStores& stores, int topofun);
 

@@ -4,6 +4,7 @@
 #include "analysis/driver.h"
 #include "analysis/param_table.h"
 #include "analysis/printing_visit.h"
+#include "analysis/scattering_ahead.h"
 #include "analysis/scattering_embedding.h"
 #include "output/assembly.h"
 #include "trees/memory.h"
@@ -22,24 +23,10 @@ void request(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun, 
   take_or_evaluate(net, stores, out, topofun, function_counter, ahead);
 }
 
-// The functions of the scattering rows not evaluated yet, numerators or
-// denominators, in request order.
-TopofunList scattering_functions(const NetworkTables& net, const TopofunStores& stores,
-                                 bool numerators) {
-  TopofunList wanted;
-  for (int r = 0; r < kParamRows; ++r) {
-    const ParamRow& row = param_table[r];
-    if (!net.param_selected[r] || !is_scattering_row(row)) continue;
-    const int topofun = numerators ? row.num_topofun : row.den_topofun;
-    if (!stores.topofun_evaluated[topofun]) wanted.add(topofun);
-  }
-  return wanted;
-}
-
 }  // namespace
 
 void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
-                          const int32_t (&port_labels)[4]) {
+                          const int32_t (&port_labels)[4], ScatteringAhead& ahead) {
   for (int32_t& flag : stores.topofun_evaluated) flag = 0;
   int requests = 0;
   bool embedded = false;
@@ -48,7 +35,8 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
   // of the ordinary stage do not carry over.
   OhmUnitFactors unit_factors;
 
-  EvaluationsAhead denominators_ahead;
+  EvaluationsAhead denominators_evaluated_here;
+  EvaluationsAhead* denominators_ahead = nullptr;
   for (int r = 0; r < kParamRows; ++r) {
     const ParamRow& row = param_table[r];
     if (!net.param_selected[r]) continue;
@@ -57,11 +45,16 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
     if (!embedded) {
       embedded = true;
       if (embed_s_param(net, out) != 0) return;
-      denominators_ahead.evaluate(net, stores.stats, scattering_functions(net, stores, false));
+      denominators_ahead = ahead.denominators();
+      if (denominators_ahead == nullptr) {
+        denominators_evaluated_here.evaluate(net, stores.stats,
+                                             scattering_functions(net, stores, false));
+        denominators_ahead = &denominators_evaluated_here;
+      }
     }
     if (!stores.topofun_evaluated[row.den_topofun]) {
       ++requests;
-      request(net, stores, out, row.den_topofun, r, function_counter, denominators_ahead);
+      request(net, stores, out, row.den_topofun, r, function_counter, *denominators_ahead);
     }
   }
   if (requests == 0) return;
@@ -77,14 +70,18 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
   // sign does not cancel in the ratio: take it out here.
   const int conjugation_sign = converters % 2 == 0 ? 1 : -1;
 
-  EvaluationsAhead numerators_ahead;
-  numerators_ahead.evaluate(net, stores.stats, scattering_functions(net, stores, true));
+  EvaluationsAhead numerators_evaluated_here;
+  EvaluationsAhead* numerators_ahead = ahead.numerators();
+  if (numerators_ahead == nullptr) {
+    numerators_evaluated_here.evaluate(net, stores.stats, scattering_functions(net, stores, true));
+    numerators_ahead = &numerators_evaluated_here;
+  }
   for (int r = 0; r < kParamRows; ++r) {
     const ParamRow& row = param_table[r];
     if (!net.param_selected[r]) continue;
     function_counter = row.param_code;
     if (is_scattering_row(row) && !stores.topofun_evaluated[row.num_topofun])
-      request(net, stores, out, row.num_topofun, r, function_counter, numerators_ahead);
+      request(net, stores, out, row.num_topofun, r, function_counter, *numerators_ahead);
   }
 
   const LastUses uses = last_uses(net, stores, true);

@@ -1,0 +1,120 @@
+#include "analysis/scattering_ahead.h"
+
+#include <cstdio>
+#include <system_error>
+
+#include "analysis/conjugation.h"
+#include "analysis/param_table.h"
+#include "analysis/scattering_embedding.h"
+#include "trees/memory.h"
+#include "trees/thread_count.h"
+#include "trees/topofun.h"
+
+namespace kavrel {
+
+namespace {
+
+bool scattering_row_selected(const NetworkTables& net) {
+  for (int r = 0; r < kParamRows; ++r) {
+    if (net.param_selected[r] && is_scattering_row(param_table[r])) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TopofunList scattering_functions(const NetworkTables& net, const TopofunStores& stores,
+                                 bool numerators) {
+  TopofunList wanted;
+  for (int r = 0; r < kParamRows; ++r) {
+    const ParamRow& row = param_table[r];
+    if (!net.param_selected[r] || !is_scattering_row(row)) continue;
+    const int topofun = numerators ? row.num_topofun : row.den_topofun;
+    if (!stores.topofun_evaluated[topofun]) wanted.add(topofun);
+  }
+  return wanted;
+}
+
+ScatteringAhead::~ScatteringAhead() {
+  cancelled_.store(true);
+  wait();
+}
+
+void ScatteringAhead::start(const NetworkTables& net, const TopofunStores& ordinary_stores) {
+  if (thread_.joinable() || !scattering_row_selected(net)) return;
+  if ((net.test_bitmap & ~kBitRational) != 0 || allocation_failure_set()) return;
+  const RunStats* const run = ordinary_stores.stats;
+  if (run != nullptr) {
+    if (run->raw_tree_budget > 0) return;
+    if (run->monitor != nullptr && run->monitor->draws_progress()) return;
+  }
+  const WorkShare share = work_share(run);
+  if (share.threads < 2) return;
+  for (int code = 0; code < kTopofunCount; ++code) {
+    if (ordinary_stores.topofun_evaluated[code] &&
+        ordinary_stores.stores[code].terms_used >= share.min_terms_per_thread) {
+      return;
+    }
+  }
+  try {
+    tables_ = std::make_unique<NetworkTables>(net);
+    watcher_ = std::make_unique<RunMonitor>(&cancelled_);
+    if (run != nullptr) {
+      stats_.exact_enumeration_only = run->exact_enumeration_only;
+      stats_.exact_output_only = run->exact_output_only;
+      stats_.threads = run->threads;
+      stats_.min_terms_per_thread = run->min_terms_per_thread;
+      stats_.trees_before_sharing = run->trees_before_sharing;
+    }
+    stats_.monitor = watcher_.get();
+    thread_ = std::thread([this] { evaluate(); });
+  } catch (...) {
+    // The stage evaluates its functions itself.
+  }
+}
+
+void ScatteringAhead::evaluate() {
+  FILE* const sink = std::tmpfile();
+  if (sink == nullptr) return;
+  try {
+    NetworkTables& net = *tables_;
+    TopofunStores requested;
+    if (embed_s_param(net, sink) == 0) {
+      const TopofunList denominators = scattering_functions(net, requested, false);
+      denominators_.evaluate(net, &stats_, denominators);
+      denominators_evaluated_ = true;
+      // The stage takes each denominator in this order, leaving the tables
+      // as each take does.
+      bool every_result = true;
+      for (int i = 0; i < denominators.count; ++i) {
+        const int topofun = denominators.codes[i];
+        every_result = every_result && denominators_.has_result(topofun);
+        requested.topofun_evaluated[topofun] = 1;
+        mark_tables_as_evaluated(net, topofun);
+      }
+      if (every_result && !cancelled_.load() && conjugate_normalizing_networks(net, sink) == 0) {
+        numerators_.evaluate(net, &stats_, scattering_functions(net, requested, true));
+        numerators_evaluated_ = true;
+      }
+    }
+  } catch (...) {
+    // What was evaluated stands; the stage evaluates the rest itself.
+  }
+  std::fclose(sink);
+}
+
+void ScatteringAhead::wait() {
+  if (thread_.joinable()) thread_.join();
+}
+
+EvaluationsAhead* ScatteringAhead::denominators() {
+  wait();
+  return denominators_evaluated_ && !cancelled_.load() ? &denominators_ : nullptr;
+}
+
+EvaluationsAhead* ScatteringAhead::numerators() {
+  wait();
+  return numerators_evaluated_ && !cancelled_.load() ? &numerators_ : nullptr;
+}
+
+}  // namespace kavrel

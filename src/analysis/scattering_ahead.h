@@ -1,0 +1,61 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "analysis/evaluations_ahead.h"
+#include "input/network_tables.h"
+#include "trees/run_monitor.h"
+#include "trees/run_stats.h"
+#include "trees/term_store.h"
+
+namespace kavrel {
+
+// The scattering rows' numerators or denominators that `stores` has not
+// evaluated, in request order.
+TopofunList scattering_functions(const NetworkTables& net, const TopofunStores& stores,
+                                 bool numerators);
+
+// The functions of the scattering stage, evaluated on a thread of their own
+// while the ordinary stage prints: on a copy of the tables taken once the
+// ordinary stage has evaluated its functions (printing leaves the tables as
+// they are), embedded and conjugated as the stage will embed and conjugate
+// the tables themselves. Only started where the ordinary stage prints on one
+// thread (no function large enough to be shared out), so that a core would
+// otherwise stand idle, and where evaluations ahead are allowed at all.
+class ScatteringAhead {
+ public:
+  ScatteringAhead() = default;
+  ScatteringAhead(const ScatteringAhead&) = delete;
+  ScatteringAhead& operator=(const ScatteringAhead&) = delete;
+  // Cancels what is still running and waits for it.
+  ~ScatteringAhead();
+
+  void start(const NetworkTables& net, const TopofunStores& ordinary_stores);
+
+  // Waits for the evaluations and hands over the results of the
+  // denominators, evaluated on the embedded tables; nullptr when there are
+  // none.
+  EvaluationsAhead* denominators();
+  // The results of the numerators, evaluated on the conjugated tables once
+  // every denominator had a result (so that the stage takes each one and
+  // leaves the tables as the copy was left); nullptr when there are none.
+  EvaluationsAhead* numerators();
+
+ private:
+  void evaluate();
+  void wait();
+
+  std::unique_ptr<NetworkTables> tables_;
+  RunStats stats_;
+  std::atomic<bool> cancelled_{false};
+  std::unique_ptr<RunMonitor> watcher_;
+  EvaluationsAhead denominators_;
+  EvaluationsAhead numerators_;
+  bool denominators_evaluated_ = false;
+  bool numerators_evaluated_ = false;
+  std::thread thread_;
+};
+
+}  // namespace kavrel
