@@ -36,7 +36,8 @@ int add_term(int sign, int power, int count, const int32_t* admittance_edges, Te
 int add_term_exponents(int sign, int power, const Exponent* exponents, TermStore& store,
                        const TermContext& context);
 
-// Files `count` rows (laid out as the store's rows, coefficient and all),
+// Files `count` rows (laid out as the store's rows, coefficient and all, the
+// corrected flag 0),
 // with their powers, as add_term files trees that give them, through
 // context.index, which must be in use and know that no two trees give the
 // same term. The caller has checked the rows' order within each power:

@@ -368,25 +368,39 @@ int append_new_rows(TermStore& store, const Exponent* rows, const int8_t* powers
                     const bool (&unordered)[kPowerBuckets], const TermContext& context) {
   TermIndex* index = context.index;
   if (index == nullptr || !index->in_use() || index->finds_terms()) return 1;
+  // The rows are the store's rows already: each run of them up to the next
+  // growth goes in with one copy, and the arrays grow where filing the rows
+  // one by one would grow them.
   const int length = store.name_slots;
-  const std::size_t row_units = static_cast<std::size_t>(store.row_units());
+  const int first = store.terms_used;
   bool seen[kPowerBuckets] = {};
-  for (int i = 0; i < count; ++i) {
-    const int power = powers[i];
-    const Exponent* row = rows + static_cast<std::size_t>(i) * row_units;
-    if (power < 0 || power >= kPowerBuckets || ensure_poly_column(store, power) != 0) return 1;
-    const int n = store.bucket_count[power];
-    if (!seen[power]) {
-      seen[power] = true;
-      index->appended(store, power, n, row, length);
-      if (unordered[power]) index->mark_out_of_order(power);
-    }
-    new_column_entry(store, n, power) = store.terms_used;
-    if (append_row(store, row, coefficient_in(store, row), context) != 0) return 1;
-    ++store.bucket_count[power];
-    if (n > 0 && store.bucket_count[power] + 1 >= store.poly_capacity &&
-        grow_poly(store, context) != 0) {
-      return 1;
+  for (int i = 0; i < count;) {
+    // Rows up to the last one before termlist is full.
+    const int room = store.term_capacity - (first + i);
+    if (room < 1) return 1;
+    const int run_end = std::min(count, i + room);
+    const std::size_t bytes = static_cast<std::size_t>(run_end - i) * store.row_bytes();
+    Exponent* const destination = term_row(store, first + i);
+    populate_for_writing(destination, bytes);
+    std::memcpy(destination, rows + static_cast<std::size_t>(i) * store.row_units(), bytes);
+    for (; i < run_end; ++i) {
+      const int power = powers[i];
+      if (power < 0 || power >= kPowerBuckets || ensure_poly_column(store, power) != 0) return 1;
+      const int n = store.bucket_count[power];
+      if (!seen[power]) {
+        seen[power] = true;
+        index->appended(store, power, n, term_row(store, first + i), length);
+        if (unordered[power]) index->mark_out_of_order(power);
+      }
+      new_column_entry(store, n, power) = first + i;
+      store.terms_used = first + i;
+      if (store.terms_used + 1 >= store.term_capacity && grow_terms(store, context) != 0) return 1;
+      store.terms_used = first + i + 1;
+      ++store.bucket_count[power];
+      if (n > 0 && store.bucket_count[power] + 1 >= store.poly_capacity &&
+          grow_poly(store, context) != 0) {
+        return 1;
+      }
     }
   }
   return 0;
