@@ -1,7 +1,7 @@
 #include "analysis/scattering_ahead.h"
 
+#include <chrono>
 #include <cstdio>
-#include <system_error>
 
 #include "analysis/conjugation.h"
 #include "analysis/param_table.h"
@@ -37,7 +37,7 @@ TopofunList scattering_functions(const NetworkTables& net, const TopofunStores& 
 
 ScatteringAhead::~ScatteringAhead() {
   cancelled_.store(true);
-  wait();
+  wait(nullptr);
 }
 
 void ScatteringAhead::start(const NetworkTables& net, const TopofunStores& ordinary_stores) {
@@ -74,6 +74,16 @@ void ScatteringAhead::start(const NetworkTables& net, const TopofunStores& ordin
 }
 
 void ScatteringAhead::evaluate() {
+  struct Finished {
+    ScatteringAhead& ahead;
+    ~Finished() {
+      {
+        const std::lock_guard<std::mutex> lock(ahead.mutex_);
+        ahead.finished_ = true;
+      }
+      ahead.finished_one_.notify_one();
+    }
+  } finished{*this};
   FILE* const sink = std::tmpfile();
   if (sink == nullptr) return;
   try {
@@ -103,17 +113,30 @@ void ScatteringAhead::evaluate() {
   std::fclose(sink);
 }
 
-void ScatteringAhead::wait() {
-  if (thread_.joinable()) thread_.join();
+void ScatteringAhead::wait(RunStats* run) {
+  if (!thread_.joinable()) return;
+  {
+    // The output of earlier netlists is pushed out meanwhile, and output
+    // that fails ends the evaluations.
+    constexpr std::chrono::milliseconds kWatchInterval{50};
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!finished_) {
+      finished_one_.wait_for(lock, kWatchInterval);
+      lock.unlock();
+      if (run_stopped(run)) cancelled_.store(true);
+      lock.lock();
+    }
+  }
+  thread_.join();
 }
 
-EvaluationsAhead* ScatteringAhead::denominators() {
-  wait();
+EvaluationsAhead* ScatteringAhead::denominators(RunStats* run) {
+  wait(run);
   return denominators_evaluated_ && !cancelled_.load() ? &denominators_ : nullptr;
 }
 
-EvaluationsAhead* ScatteringAhead::numerators() {
-  wait();
+EvaluationsAhead* ScatteringAhead::numerators(RunStats* run) {
+  wait(run);
   return numerators_evaluated_ && !cancelled_.load() ? &numerators_ : nullptr;
 }
 

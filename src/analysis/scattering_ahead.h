@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "analysis/evaluations_ahead.h"
@@ -34,18 +36,18 @@ class ScatteringAhead {
 
   void start(const NetworkTables& net, const TopofunStores& ordinary_stores);
 
-  // Waits for the evaluations and hands over the results of the
-  // denominators, evaluated on the embedded tables; nullptr when there are
-  // none.
-  EvaluationsAhead* denominators();
+  // Waits for the evaluations (ending them once the run's output fails) and
+  // hands over the results of the denominators, evaluated on the embedded
+  // tables; nullptr when there are none.
+  EvaluationsAhead* denominators(RunStats* run);
   // The results of the numerators, evaluated on the conjugated tables once
   // every denominator had a result (so that the stage takes each one and
   // leaves the tables as the copy was left); nullptr when there are none.
-  EvaluationsAhead* numerators();
+  EvaluationsAhead* numerators(RunStats* run);
 
  private:
   void evaluate();
-  void wait();
+  void wait(RunStats* run);
 
   std::unique_ptr<NetworkTables> tables_;
   RunStats stats_;
@@ -55,6 +57,9 @@ class ScatteringAhead {
   EvaluationsAhead numerators_;
   bool denominators_evaluated_ = false;
   bool numerators_evaluated_ = false;
+  std::mutex mutex_;
+  std::condition_variable finished_one_;
+  bool finished_ = false;  // under the mutex
   std::thread thread_;
 };
 

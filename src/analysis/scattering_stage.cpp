@@ -45,7 +45,7 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
     if (!embedded) {
       embedded = true;
       if (embed_s_param(net, out) != 0) return;
-      denominators_ahead = ahead.denominators();
+      denominators_ahead = ahead.denominators(stores.stats);
       if (denominators_ahead == nullptr) {
         denominators_evaluated_here.evaluate(net, stores.stats,
                                              scattering_functions(net, stores, false));
@@ -71,7 +71,7 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
   const int conjugation_sign = converters % 2 == 0 ? 1 : -1;
 
   EvaluationsAhead numerators_evaluated_here;
-  EvaluationsAhead* numerators_ahead = ahead.numerators();
+  EvaluationsAhead* numerators_ahead = ahead.numerators(stores.stats);
   if (numerators_ahead == nullptr) {
     numerators_evaluated_here.evaluate(net, stores.stats, scattering_functions(net, stores, true));
     numerators_ahead = &numerators_evaluated_here;
