@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "analysis/evaluations_ahead.h"
+#include "analysis/scattering_ahead.h"
 #include "input/main_loop.h"
+#include "support/memory_streams.h"
 #include "support/random_netlist.h"
 #include "trees/run_monitor.h"
 #include "trees/run_stats.h"
@@ -154,6 +156,37 @@ TEST(Threads, ScatteringFunctionsEvaluatedWhileTheOrdinaryOnesPrint) {
   // Only scattering rows: nothing prints before their stage.
   expect_same_runs(grid(3, 3) + "p s12\np s22\ne\n" + grid(3, 3, 'c') + "e\n",
                    "scattering rows alone, then every row", false, false);
+}
+
+// The scattering stage's denominators evaluated ahead are handed over while
+// the run's output stands; once it has failed, nothing is handed over and
+// the stage ends what is still running.
+TEST(Threads, ScatteringFunctionsAheadStopWithTheRunsOutput) {
+  for (const bool output_failed : {false, true}) {
+    const auto net = kavrel_test::read_tables(grid(3, 4, 'c') + "p z21\np s11\np s21\ne\n");
+    ASSERT_NE(net, nullptr);
+    kavrel::RunStats ordinary_stats;
+    ordinary_stats.threads = 2;
+    kavrel::TopofunStores ordinary;
+    ordinary.stats = &ordinary_stats;
+    kavrel::ScatteringAhead ahead;
+    ahead.start(*net, ordinary);
+
+    std::atomic<bool> failed{output_failed};
+    kavrel::RunMonitor monitor(&failed);
+    kavrel::RunStats run;
+    run.monitor = &monitor;
+    kavrel::EvaluationsAhead* denominators = ahead.denominators(&run);
+    if (output_failed) {
+      EXPECT_EQ(denominators, nullptr);
+      EXPECT_EQ(ahead.numerators(&run), nullptr);
+      continue;
+    }
+    ASSERT_NE(denominators, nullptr);
+    const kavrel::TopofunList wanted = kavrel::scattering_functions(*net, ordinary, false);
+    ASSERT_GE(wanted.count, 1);
+    for (int i = 0; i < wanted.count; ++i) EXPECT_TRUE(denominators->has_result(wanted.codes[i]));
+  }
 }
 
 TEST(Threads, CountFollowsTheRun) {

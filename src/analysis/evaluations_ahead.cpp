@@ -31,8 +31,9 @@ constexpr std::chrono::milliseconds kWatchInterval{50};
 // The rational form is the only bit that evaluation does not read.
 constexpr int32_t kBitsUnseenByEvaluation = kBitRational;
 
-bool worth_evaluating_ahead(const NetworkTables& net, const RunStats* stats, std::size_t count) {
-  if (count < 2) return false;
+bool worth_evaluating_ahead(const NetworkTables& net, const RunStats* stats, std::size_t count,
+                            bool even_one) {
+  if (count < (even_one ? 1u : 2u)) return false;
   if ((net.test_bitmap & ~kBitsUnseenByEvaluation) != 0) return false;
   if (allocation_failure_set()) return false;
   if (stats != nullptr) {
@@ -105,9 +106,9 @@ void TopofunList::add(int topofun) {
 }
 
 void EvaluationsAhead::evaluate(const NetworkTables& net, RunStats* stats,
-                                const TopofunList& topofuns) {
+                                const TopofunList& topofuns, bool even_one) {
   const std::size_t count = static_cast<std::size_t>(topofuns.count);
-  if (!worth_evaluating_ahead(net, stats, count)) return;
+  if (!worth_evaluating_ahead(net, stats, count, even_one)) return;
   long long raw_trees[kTopofunCount] = {};
   const TopofunList ordered = largest_first(net, topofuns, raw_trees);
   const int* const codes = ordered.codes;

@@ -30,8 +30,11 @@ struct TopofunList {
 class EvaluationsAhead {
  public:
   // Returns once all are done, or once the run's monitor reports that
-  // output failed.
-  void evaluate(const NetworkTables& net, RunStats* stats, const TopofunList& topofuns);
+  // output failed. A single function is only evaluated ahead when asked for
+  // (`even_one`): otherwise the calling thread might as well evaluate it in
+  // its turn.
+  void evaluate(const NetworkTables& net, RunStats* stats, const TopofunList& topofuns,
+                bool even_one = false);
 
   bool has_result(int topofun) const {
     return topofun >= 0 && topofun < kTopofunCount && results_[topofun].ready;

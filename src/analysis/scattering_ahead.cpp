@@ -91,7 +91,7 @@ void ScatteringAhead::evaluate() {
     TopofunStores requested;
     if (embed_s_param(net, sink) == 0) {
       const TopofunList denominators = scattering_functions(net, requested, false);
-      denominators_.evaluate(net, &stats_, denominators);
+      denominators_.evaluate(net, &stats_, denominators, true);
       denominators_evaluated_ = true;
       // The stage takes each denominator in this order, leaving the tables
       // as each take does.
@@ -103,7 +103,7 @@ void ScatteringAhead::evaluate() {
         mark_tables_as_evaluated(net, topofun);
       }
       if (every_result && !cancelled_.load() && conjugate_normalizing_networks(net, sink) == 0) {
-        numerators_.evaluate(net, &stats_, scattering_functions(net, requested, true));
+        numerators_.evaluate(net, &stats_, scattering_functions(net, requested, true), true);
         numerators_evaluated_ = true;
       }
     }
