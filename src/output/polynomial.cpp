@@ -372,8 +372,6 @@ bool print_in_chunks(const NetworkTables& net, const CancellationState& state,
       buffers.emplace_back(static_cast<char*>(std::malloc(buffer_bytes)));
       if (buffers.back() == nullptr) return false;
       slot.text = buffers.back().get();
-      // Every chunk but the last fills most of its buffer.
-      populate_for_writing(slot.text, buffer_bytes);
     }
 
     std::vector<std::thread> workers;
