@@ -475,13 +475,14 @@ bool fixup_side_by_side(const NetworkTables& net, OhmUnitFactors& unit_factors,
       }
     }
   };
+  std::thread numerator_side;
   try {
-    std::thread numerator_side(work, std::ref(sides[0]));
-    work(sides[1]);
-    numerator_side.join();
+    numerator_side = std::thread(work, std::ref(sides[0]));
   } catch (const std::system_error&) {
     return false;
   }
+  work(sides[1]);
+  numerator_side.join();
 
   result = 1;
   for (Side& side : sides) {
