@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "analysis/driver.h"
-#include "trees/memory.h"
 #include "trees/run_monitor.h"
 #include "trees/thread_count.h"
 #include "trees/topofun.h"
@@ -28,19 +27,9 @@ namespace {
 // the workers evaluate.
 constexpr std::chrono::milliseconds kWatchInterval{50};
 
-// The rational form is the only bit that evaluation does not read.
-constexpr int32_t kBitsUnseenByEvaluation = kBitRational;
-
 bool worth_evaluating_ahead(const NetworkTables& net, const RunStats* stats, std::size_t count,
                             bool even_one) {
-  if (count < (even_one ? 1u : 2u)) return false;
-  if ((net.test_bitmap & ~kBitsUnseenByEvaluation) != 0) return false;
-  if (allocation_failure_set()) return false;
-  if (stats != nullptr) {
-    if (stats->raw_tree_budget > 0) return false;
-    if (stats->monitor != nullptr && stats->monitor->draws_progress()) return false;
-  }
-  return usable_threads(stats) >= 2;
+  return count >= (even_one ? 1u : 2u) && threads_may_start(net, stats);
 }
 
 // The functions, the one with the most raw i-trees first; `raw_trees` gets

@@ -6,7 +6,6 @@
 #include "analysis/conjugation.h"
 #include "analysis/param_table.h"
 #include "analysis/scattering_embedding.h"
-#include "trees/memory.h"
 #include "trees/thread_count.h"
 #include "trees/topofun.h"
 
@@ -41,15 +40,9 @@ ScatteringAhead::~ScatteringAhead() {
 }
 
 void ScatteringAhead::start(const NetworkTables& net, const TopofunStores& ordinary_stores) {
-  if (thread_.joinable() || !scattering_row_selected(net)) return;
-  if ((net.test_bitmap & ~kBitRational) != 0 || allocation_failure_set()) return;
   const RunStats* const run = ordinary_stores.stats;
-  if (run != nullptr) {
-    if (run->raw_tree_budget > 0) return;
-    if (run->monitor != nullptr && run->monitor->draws_progress()) return;
-  }
+  if (thread_.joinable() || !scattering_row_selected(net) || !threads_may_start(net, run)) return;
   const WorkShare share = work_share(run);
-  if (share.threads < 2) return;
   for (int code = 0; code < kTopofunCount; ++code) {
     if (ordinary_stores.topofun_evaluated[code] &&
         ordinary_stores.stores[code].terms_used >= share.min_terms_per_thread) {

@@ -12,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "trees/memory.h"
 #include "trees/run_monitor.h"
 #include "trees/term_index.h"
 #include "trees/thread_count.h"
@@ -347,14 +346,7 @@ class Sharing {
 
 long long trees_before_sharing(const NetworkTables& net, const EnumerationPolicy& policy,
                                const RunStats* stats) {
-  if (!policy.index_terms) return -1;
-  if ((net.test_bitmap & ~kBitRational) != 0) return -1;
-  if (allocation_failure_set()) return -1;
-  if (stats != nullptr) {
-    if (stats->raw_tree_budget > 0) return -1;
-    if (stats->monitor != nullptr && stats->monitor->draws_progress()) return -1;
-  }
-  if (usable_threads(stats) < 2) return -1;
+  if (!policy.index_terms || !threads_may_start(net, stats)) return -1;
   return stats != nullptr && stats->trees_before_sharing > 0 ? stats->trees_before_sharing
                                                              : kDefaultTreesBeforeSharing;
 }

@@ -2,12 +2,25 @@
 
 #include <thread>
 
+#include "trees/memory.h"
+#include "trees/run_monitor.h"
+
 namespace kavrel {
 
 int usable_threads(const RunStats* stats) {
   if (stats != nullptr && stats->threads > 0) return stats->threads;
   const unsigned cores = std::thread::hardware_concurrency();
   return cores > 0 ? static_cast<int>(cores) : 1;
+}
+
+bool threads_may_start(const NetworkTables& net, const RunStats* stats) {
+  if ((net.test_bitmap & ~kBitRational) != 0) return false;
+  if (allocation_failure_set()) return false;
+  if (stats != nullptr) {
+    if (stats->raw_tree_budget > 0) return false;
+    if (stats->monitor != nullptr && stats->monitor->draws_progress()) return false;
+  }
+  return usable_threads(stats) >= 2;
 }
 
 WorkShare work_share(const RunStats* stats) {
