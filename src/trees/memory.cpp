@@ -143,12 +143,14 @@ void release_block(void* block, std::size_t bytes) {
   }
 }
 
+// The system's small pages; advice and population work on whole ones.
+[[maybe_unused]] constexpr std::uintptr_t kSmallPageBytes = 4096;
+
 void* advise_large_pages(void* block, std::size_t bytes) {
 #if defined(MADV_HUGEPAGE)
   if (block != nullptr && bytes >= kLargePageBlockBytes) {
     // The advice covers the block's whole pages, so that its mapping is not
     // split and can still be grown in place.
-    constexpr std::uintptr_t kSmallPageBytes = 4096;
     const auto start = reinterpret_cast<std::uintptr_t>(block) & ~(kSmallPageBytes - 1);
     const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(block) + bytes;
     // Only advice: where large pages cannot be had, small ones serve.
@@ -163,7 +165,6 @@ void* advise_large_pages(void* block, std::size_t bytes) {
 void populate_for_writing(void* block, std::size_t bytes) {
 #if defined(MADV_POPULATE_WRITE)
   if (block == nullptr || bytes < kPopulatedRangeBytes) return;
-  constexpr std::uintptr_t kSmallPageBytes = 4096;
   // Only pages that lie wholly in the range: the rest may never be written.
   const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(block);
   const std::uintptr_t start = (first + kSmallPageBytes - 1) & ~(kSmallPageBytes - 1);
