@@ -229,45 +229,52 @@ std::vector<bool> resident_pages(void* mapping, std::size_t pages, std::size_t p
   return resident;
 }
 
+// 64 pages of fresh anonymous memory, none of them touched yet.
+struct FreshPages {
+  static constexpr std::size_t kCount = 64;
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  void* mapping = mmap(nullptr, kCount * page, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  FreshPages() = default;
+  FreshPages(const FreshPages&) = delete;
+  FreshPages& operator=(const FreshPages&) = delete;
+  ~FreshPages() {
+    if (mapping != MAP_FAILED) munmap(mapping, kCount * page);
+  }
+  unsigned char* bytes() const { return static_cast<unsigned char*>(mapping); }
+  std::vector<bool> resident() const { return resident_pages(mapping, kCount, page); }
+};
+
 // Exactly the pages that lie wholly within the range are faulted in: the
 // partial pages at both ends may belong to memory that is never written.
 TEST(PopulatedRanges, TheWholePagesOfARangeAreFaultedInAndNoOthers) {
-  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  const std::size_t pages = 64;
-  void* mapping =
-      mmap(nullptr, pages * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(mapping, MAP_FAILED);
-  auto* bytes = static_cast<unsigned char*>(mapping);
+  const FreshPages fresh;
+  ASSERT_NE(fresh.mapping, MAP_FAILED);
+  const std::size_t page = fresh.page;
   // From 100 bytes into page 2 to 100 bytes into page 40: pages 3..39.
   const std::size_t length = 38 * page;
   ASSERT_GE(length, kavrel::kPopulatedRangeBytes);
-  kavrel::populate_for_writing(bytes + 2 * page + 100, length);
-  const std::vector<bool> resident = resident_pages(mapping, pages, page);
-  ASSERT_EQ(resident.size(), pages);
-  if (!resident[3]) {
-    munmap(mapping, pages * page);
-    GTEST_SKIP() << "the system does not populate ranges";
-  }
-  for (std::size_t i = 0; i < pages; ++i) {
+  kavrel::populate_for_writing(fresh.bytes() + 2 * page + 100, length);
+  const std::vector<bool> resident = fresh.resident();
+  ASSERT_EQ(resident.size(), FreshPages::kCount);
+  if (!resident[3]) GTEST_SKIP() << "the system does not populate ranges";
+  for (std::size_t i = 0; i < FreshPages::kCount; ++i) {
     EXPECT_EQ(resident[i], i >= 3 && i <= 39) << "page " << i;
   }
   // The pages are ordinary zeroed memory.
-  for (std::size_t i = 3 * page; i < 40 * page; i += 997) EXPECT_EQ(bytes[i], 0);
-  munmap(mapping, pages * page);
+  for (std::size_t i = 3 * page; i < 40 * page; i += 997) EXPECT_EQ(fresh.bytes()[i], 0);
 }
 
 TEST(PopulatedRanges, ShortRangesAndNullAreLeftToFaultPageByPage) {
-  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  const std::size_t pages = 64;
-  void* mapping =
-      mmap(nullptr, pages * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(mapping, MAP_FAILED);
-  kavrel::populate_for_writing(mapping, kavrel::kPopulatedRangeBytes - 1);
+  const FreshPages fresh;
+  ASSERT_NE(fresh.mapping, MAP_FAILED);
+  kavrel::populate_for_writing(fresh.mapping, kavrel::kPopulatedRangeBytes - 1);
   kavrel::populate_for_writing(nullptr, 1 << 20);
-  const std::vector<bool> resident = resident_pages(mapping, pages, page);
-  ASSERT_EQ(resident.size(), pages);
-  for (std::size_t i = 0; i < pages; ++i) EXPECT_FALSE(resident[i]) << "page " << i;
-  munmap(mapping, pages * page);
+  const std::vector<bool> resident = fresh.resident();
+  ASSERT_EQ(resident.size(), FreshPages::kCount);
+  for (std::size_t i = 0; i < FreshPages::kCount; ++i) {
+    EXPECT_FALSE(resident[i]) << "page " << i;
+  }
 }
 
 }  // namespace
