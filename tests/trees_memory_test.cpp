@@ -277,5 +277,26 @@ TEST(PopulatedRanges, ShortRangesAndNullAreLeftToFaultPageByPage) {
   }
 }
 
+// Pages handed back read as zeros; the partial pages at both ends keep what
+// was written, as they may hold live data next to the range.
+TEST(ReleasedPages, OnlyTheWholePagesOfARangeGoBack) {
+  const FreshPages fresh;
+  ASSERT_NE(fresh.mapping, MAP_FAILED);
+  const std::size_t page = fresh.page;
+  std::memset(fresh.bytes(), 7, FreshPages::kCount * page);
+  // From 100 bytes into page 2 to 100 bytes into page 40: pages 3..39.
+  kavrel::release_pages(fresh.bytes() + 2 * page + 100, 38 * page);
+  kavrel::release_pages(nullptr, 1 << 20);
+  const std::vector<bool> resident = fresh.resident();
+  ASSERT_EQ(resident.size(), FreshPages::kCount);
+  for (std::size_t i = 0; i < FreshPages::kCount; ++i) {
+    EXPECT_EQ(resident[i], i < 3 || i > 39) << "page " << i;
+  }
+  EXPECT_EQ(fresh.bytes()[3 * page - 1], 7);
+  EXPECT_EQ(fresh.bytes()[3 * page], 0);
+  EXPECT_EQ(fresh.bytes()[40 * page - 1], 0);
+  EXPECT_EQ(fresh.bytes()[40 * page], 7);
+}
+
 }  // namespace
 #endif

@@ -433,16 +433,52 @@ TEST(ReservedTermStore, GrowsWithinItsRoomToTheSameStore) {
   FiledStore plain;
   file_terms(terms, nullptr, plain, false, 0);
   ASSERT_GT(plain.store.terms_used, 2 * 4472);
-  for (const long long room : {4LL * plain.store.terms_used, plain.store.terms_used / 2LL}) {
+  // The capacity doubles from its first value: any room above half the
+  // last capacity is made up to it, so that the last doubling moves nothing.
+  ASSERT_GT(plain.store.terms_used, plain.store.term_capacity / 2);
+  for (const long long room : {4LL * plain.store.terms_used, 1LL * plain.store.terms_used,
+                               plain.store.terms_used / 2LL}) {
     FiledStore reserved;
     file_terms(terms, nullptr, reserved, false, 0, room);
     expect_same_stores(plain, reserved);
-    if (room > plain.store.term_capacity) {
-      EXPECT_EQ(reserved.store.termlist, reserved.termlist_after_reserving);
+    if (room > plain.store.term_capacity / 2) {
+      EXPECT_EQ(reserved.store.termlist, reserved.termlist_after_reserving) << room;
     }
     kavrel::free_term_store(reserved.store);
   }
   kavrel::free_term_store(plain.store);
+}
+
+// The room of a large function that the qualification left mostly unfilled
+// goes back once its terms are filed: the store keeps its terms, and rows
+// filed after that make the same store.
+TEST(ReservedTermStore, RoomBeyondTheRowsGoesBackWithoutChangingTheStore) {
+  const std::vector<RandomTerm> terms = random_terms(30000, 13);
+  FiledStore plain;
+  file_terms(terms, nullptr, plain, false, 0);
+  int32_t names[kIdentitySlots];
+  for (int e = 0; e < kIdentitySlots; ++e) names[e] = e;
+  names[20] = 3;  // as file_terms names them
+  TracedFiling filing;
+  filing.context.test_bitmap = 0;
+  filing.context.dbranchmap = names;
+  FiledStore& released = filing.filed;
+  ASSERT_EQ(kavrel::alloc_term_store(released.store), 0);
+  const long long room =
+      static_cast<long long>(kavrel::kLargePageBlockBytes / released.store.row_bytes()) + 1;
+  kavrel::reserve_term_rows(released.store, room);
+  const std::size_t half = terms.size() / 2;
+  for (std::size_t i = 0; i < terms.size() && released.result == 0; ++i) {
+    if (i == half) kavrel::release_unfilled_room(released.store);
+    released.result = kavrel::add_term(terms[i].sign, terms[i].power,
+                                       static_cast<int>(terms[i].edges.size()),
+                                       terms[i].edges.data(), released.store, filing.context);
+  }
+  kavrel::release_unfilled_room(released.store);
+  filing.end();
+  expect_same_stores(plain, released);
+  kavrel::free_term_store(plain.store);
+  kavrel::free_term_store(released.store);
 }
 
 // Terms known to be distinct are only appended and their columns sorted at

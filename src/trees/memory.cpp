@@ -178,6 +178,20 @@ void populate_for_writing(void* block, std::size_t bytes) {
 #endif
 }
 
+void release_pages(void* block, std::size_t bytes) {
+#if defined(MADV_DONTNEED)
+  if (block == nullptr) return;
+  const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t start = (first + kSmallPageBytes - 1) & ~(kSmallPageBytes - 1);
+  const std::uintptr_t end = (first + bytes) & ~(kSmallPageBytes - 1);
+  if (end <= start) return;
+  (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED);
+#else
+  (void)block;
+  (void)bytes;
+#endif
+}
+
 void* obtain_block(std::size_t bytes) {
   if (void* kept = take_kept(bytes)) return advise_large_pages(kept, bytes);
   return advise_large_pages(std::malloc(bytes), bytes);

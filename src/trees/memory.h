@@ -34,6 +34,9 @@ void* advise_large_pages(void* block, std::size_t bytes);
 // left to fault page by page.
 constexpr std::size_t kPopulatedRangeBytes = std::size_t{32} << 10;
 void populate_for_writing(void* block, std::size_t bytes);
+// Hands back to the system the pages wholly inside a range that will not be
+// read before it is written again; they read as zeros should they be.
+void release_pages(void* block, std::size_t bytes);
 
 // Fresh pages cost a fault each on their first touch, and printing one
 // function after another asks for blocks of the same few sizes over and over

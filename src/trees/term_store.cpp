@@ -98,7 +98,11 @@ int alloc_term_store(TermStore& store, int name_count, int power_columns) {
 void reserve_term_rows(TermStore& store, long long rows) {
   constexpr std::size_t kMostReservedBytes = std::size_t{256} << 20;
   const long long most = static_cast<long long>(kMostReservedBytes / store.row_bytes());
-  rows = std::min(rows, most);
+  // The capacity doubles as the store grows: room up to the doubling that
+  // holds all the rows spares the last doubling its move.
+  long long reach = store.term_capacity;
+  while (reach > 0 && reach < rows) reach *= 2;
+  rows = reach > 0 && reach <= most ? reach : std::min(rows, most);
   if (store.termlist == nullptr || rows <= std::max(store.term_capacity, store.reserved_terms)) {
     return;
   }
@@ -106,6 +110,12 @@ void reserve_term_rows(TermStore& store, long long rows) {
   if (termlist == nullptr) return;
   store.termlist = static_cast<Exponent*>(termlist);
   store.reserved_terms = static_cast<int>(rows);
+  // Rows are written from the first on, so a large room asks for large pages
+  // before any of it is touched: at most the large page at the end of the
+  // rows is partly unwritten.
+  if (store.row_bytes() * static_cast<std::size_t>(rows) >= kLargePageBlockBytes) {
+    advise_large_pages(store.termlist, store.row_bytes() * static_cast<std::size_t>(rows));
+  }
 }
 
 int ensure_poly_column(TermStore& store, int power) {
@@ -123,6 +133,15 @@ int ensure_poly_column(TermStore& store, int power) {
 }
 
 void free_term_store(TermStore& store) { store.release(); }
+
+void release_unfilled_room(TermStore& store) {
+  const int rows = std::max(store.term_capacity, store.reserved_terms);
+  const std::size_t room = static_cast<std::size_t>(std::max(rows, 0)) * store.row_bytes();
+  const int used = std::clamp(store.terms_used, 0, std::max(rows, 0));
+  if (store.termlist == nullptr || room < kLargePageBlockBytes) return;
+  const std::size_t filled = static_cast<std::size_t>(used) * store.row_bytes();
+  release_pages(reinterpret_cast<char*>(store.termlist) + filled, room - filled);
+}
 
 void clear_terms(TermStore& store) {
   store.terms_used = 0;

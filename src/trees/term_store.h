@@ -189,6 +189,11 @@ int ensure_poly_column(TermStore& store, int power);
 void free_term_store(TermStore& store);
 // Back to no terms, the arrays and their capacities kept.
 void clear_terms(TermStore& store);
+// Once a store's rows are all filed: a large store's room asks for large
+// pages, and the large page at the end of its rows is mostly unwritten when
+// the qualification left fewer rows than the room was made for. The room
+// beyond the rows goes back to the system.
+void release_unfilled_room(TermStore& store);
 
 // Grows poly by resize_array (its trace lines under the resource bit) and
 // moves each column's entries to their places in the larger block. 0 on
