@@ -175,8 +175,10 @@ struct TopofunStores {
 int alloc_term_store(TermStore& store, int name_count = kNameSlots,
                      int power_columns = kPowerBuckets);
 
-// Gives termlist room for `rows` rows (at most a few hundred megabytes)
-// without changing term_capacity, so that growing to them moves nothing. A
+// Gives termlist room for `rows` rows (at most a few hundred megabytes),
+// made up to the capacity the store's doubling reaches, without changing
+// term_capacity, so that growing to them moves nothing. A large room asks for
+// large pages from the start. A
 // block the C library grows elsewhere costs a fault on every page at its next
 // touch; a function's rows would otherwise move on each doubling. Only a
 // hint: nothing changes when the room cannot be had. (termvalue, an eighth
