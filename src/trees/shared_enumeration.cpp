@@ -199,24 +199,37 @@ class Sharing {
     }
   }
 
+  // A thread that finds another merging leaves its batch to that one and
+  // goes on enumerating: the merging thread looks for done batches again
+  // after it stops merging whenever a batch was finished meanwhile.
   void merge_in_order() {
-    {
-      const std::lock_guard<std::mutex> merging(merge_mutex_);
-      for (int b = merged_batches_.load(); b < batch_count_; ++b) {
-        Batch& batch = batches_[b];
-        if (!batch.done.load(std::memory_order_acquire)) break;
-        if (!file_trees(batch)) {
-          cancelled_.store(true);
-          break;
-        }
-        merged_raw_trees_ += batch.raw_trees;
-        merged_common_trees_ += batch.common_trees;
-        give_back(batch);
-        const std::lock_guard<std::mutex> lock(mutex_);
-        merged_batches_.store(b + 1);
-      }
+    merge_requests_.fetch_add(1);
+    for (;;) {
+      bool idle = false;
+      if (!merging_.compare_exchange_strong(idle, true)) break;
+      merge_requests_.store(0);
+      merge_done_batches();
+      merging_.store(false);
+      batch_finished_.notify_all();
+      if (merge_requests_.load() == 0) break;
     }
-    batch_finished_.notify_all();
+  }
+
+  // The caller is the one merging thread.
+  void merge_done_batches() {
+    for (int b = merged_batches_.load(); b < batch_count_; ++b) {
+      Batch& batch = batches_[b];
+      if (!batch.done.load(std::memory_order_acquire)) break;
+      if (!file_trees(batch)) {
+        cancelled_.store(true);
+        break;
+      }
+      merged_raw_trees_ += batch.raw_trees;
+      merged_common_trees_ += batch.common_trees;
+      give_back(batch);
+      const std::lock_guard<std::mutex> lock(mutex_);
+      merged_batches_.store(b + 1);
+    }
   }
 
   // Buffers are handed on from merged batches to new ones, so that their
@@ -287,8 +300,8 @@ class Sharing {
     return true;
   }
 
-  // Files a batch's trees into the merged store; the caller holds
-  // merge_mutex_.
+  // Files a batch's trees into the merged store; the caller is the merging
+  // thread.
   bool file_trees(const Batch& batch) {
     const int count = static_cast<int>(batch.powers.size());
     const TermIndex* index = context_.index;
@@ -330,7 +343,11 @@ class Sharing {
   std::condition_variable batch_finished_;
   int next_batch_ = 0;
   std::atomic<int> merged_batches_{0};
-  std::mutex merge_mutex_;
+  // Who merges: one thread at a time, holding merging_ (sequentially
+  // consistent, so that a request made while another merges is seen by it
+  // once it has stopped).
+  std::atomic<bool> merging_{false};
+  std::atomic<int> merge_requests_{0};
   std::mutex spare_mutex_;
 
   struct SpareBuffers {
@@ -338,7 +355,7 @@ class Sharing {
     std::vector<int8_t> powers;
   };
   std::vector<SpareBuffers> spares_;
-  long long merged_raw_trees_ = 0;  // under merge_mutex_, as is the merged store
+  long long merged_raw_trees_ = 0;  // the merging thread's, as is the merged store
   long long merged_common_trees_ = 0;
 };
 
