@@ -70,6 +70,9 @@ inline void raise_to(Exponent* highest, const Exponent* term, int count) {
 class RowPowers {
  public:
   explicit RowPowers(const TermStore& store);
+  ~RowPowers();
+  RowPowers(const RowPowers&) = delete;
+  RowPowers& operator=(const RowPowers&) = delete;
   // False when the table could not be obtained, or a column names a row
   // outside the store or one that another entry names too: callers then walk
   // the columns as they stand.
@@ -78,7 +81,10 @@ class RowPowers {
   int power_of(int row) const { return power_of_row_[static_cast<std::size_t>(row)]; }
 
  private:
-  std::vector<int8_t> power_of_row_;
+  // The passes over a large store each table its rows' powers: the table's
+  // block is one the next pass can take over (see KeptBlocksScope).
+  int8_t* power_of_row_ = nullptr;
+  std::size_t table_bytes_ = 0;
   int rows_ = 0;
 };
 
