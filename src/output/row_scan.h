@@ -126,11 +126,16 @@ bool visit_filed_terms_shared(const TermStore& store, const WorkShare& share,
   if (workers < 2) return false;
   const RowPowers powers(store);
   if (!powers.usable()) return false;
-  states.assign(static_cast<std::size_t>(workers), initial);
+  // Each thread's state on cache lines of its own: states written on every
+  // row would otherwise pass their shared line back and forth.
+  struct alignas(64) OwnState {
+    State state;
+  };
+  std::vector<OwnState> own(static_cast<std::size_t>(workers), OwnState{initial});
   const int slices = workers * 8;
   const int scanned = std::min(rows, powers.rows());
-  return share_out(workers, slices, [&](int slice, int worker) {
-    State& state = states[static_cast<std::size_t>(worker)];
+  const bool completed = share_out(workers, slices, [&](int slice, int worker) {
+    State& state = own[static_cast<std::size_t>(worker)].state;
     const int end = static_cast<int>(static_cast<int64_t>(scanned) * (slice + 1) / slices);
     for (int row = static_cast<int>(static_cast<int64_t>(scanned) * slice / slices); row < end;
          ++row) {
@@ -138,6 +143,9 @@ bool visit_filed_terms_shared(const TermStore& store, const WorkShare& share,
       if (power >= 0) visit(state, row, power);
     }
   });
+  states.clear();
+  for (const OwnState& part : own) states.push_back(part.state);
+  return completed;
 }
 
 }  // namespace kavrel
