@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 #include <regex>
@@ -405,6 +407,80 @@ TEST(Fixup, UnitCorrectionRewritesExactlyTheNamesWithFactors) {
       }
     }
     kavrel::free_term_store(store);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A store as an enumeration leaves it (every bucket strictly descending, no
+// term corrected) is corrected row by row on several threads. The result is
+// the store the pass column by column makes, also where that pass must take
+// over: an inductor's factor moves terms to other powers, a coefficient is
+// out of range.
+TEST(Fixup, StoresAsFiledAreCorrectedAsColumnByColumn) {
+  enum class Case { kResistors, kInductorFactor, kCoefficientOutOfRange };
+  for (const Case kind : {Case::kResistors, Case::kInductorFactor, Case::kCoefficientOutOfRange}) {
+    auto net = make_network();
+    kavrel::OhmUnitFactors factors;
+    std::vector<int> reactive;
+    std::vector<int> slots;
+    for (const char* name : {"C1", "G1", "R1", "C2", "R2", "G2", "R3", "L1"}) {
+      const int slot = add_name(*net, name);
+      slots.push_back(slot);
+      if (name[0] == 'C' || name[0] == 'L') reactive.push_back(slot);
+      if (name[0] == 'R' || (name[0] == 'L' && kind == Case::kInductorFactor)) {
+        factors.factors[slot] = 2;
+      }
+    }
+    std::mt19937 rng(17 + static_cast<unsigned>(kind));
+    std::set<std::vector<int>> seen;
+    std::vector<Term> terms;
+    while (terms.size() < 700) {
+      std::vector<int> exponents;
+      for (std::size_t i = 0; i < slots.size(); ++i) exponents.push_back(static_cast<int>(rng() % 3));
+      if (!seen.insert(exponents).second) continue;
+      Term term{0, rng() % 2 == 0 ? 1 : -1, {}};
+      for (std::size_t i = 0; i < slots.size(); ++i) {
+        term.exponents.push_back({slots[i], exponents[i]});
+        for (const int slot : reactive) {
+          if (slot == slots[i]) term.power += exponents[i];
+        }
+      }
+      terms.push_back(term);
+    }
+    if (kind == Case::kCoefficientOutOfRange) terms[500].coefficient = INT_MIN;
+    const int width = kavrel::name_slots_for(slots.back() + 1);
+    TermStore filed = build_store(terms, 1024, 1024, width);
+    TermStore worded = build_store(terms, 1024, 1024, width);
+    filed.as_filed = true;
+    Capture filed_text;
+    Capture worded_text;
+    kavrel::WorkShare share;
+    share.threads = 2;
+    share.min_terms_per_thread = 1;
+    const int filed_result = kavrel::correctunits(*net, factors, filed, filed_text.out, false, share);
+    const int worded_result = kavrel::correctunits(*net, factors, worded, worded_text.out, true);
+    const int case_number = static_cast<int>(kind);
+    EXPECT_EQ(filed_result, kind == Case::kCoefficientOutOfRange ? 1 : 0) << case_number;
+    EXPECT_EQ(filed_result, worded_result) << case_number;
+    EXPECT_EQ(filed_text.text(), worded_text.text()) << case_number;
+    EXPECT_FALSE(filed.as_filed);
+    ASSERT_EQ(filed.terms_used, worded.terms_used);
+    EXPECT_EQ(std::memcmp(filed.termlist, worded.termlist,
+                          static_cast<std::size_t>(filed.terms_used) * filed.row_bytes()),
+              0)
+        << case_number;
+    for (int p = 0; p < kavrel::kPowerBuckets; ++p) {
+      ASSERT_EQ(filed.bucket_count[p], worded.bucket_count[p]) << case_number << " power " << p;
+      for (int position = 0; position < filed.bucket_count[p]; ++position) {
+        ASSERT_EQ(kavrel::poly_entry(filed, position, p), kavrel::poly_entry(worded, position, p))
+            << case_number << " power " << p;
+      }
+    }
+    kavrel::free_term_store(filed);
+    kavrel::free_term_store(worded);
   }
 }
 

@@ -660,3 +660,40 @@ TEST(TreePermutation, AgreesWithAPlainScanOnAnyEdgeList) {
 }
 
 }  // namespace
+
+namespace {
+
+// An enumeration leaves its store with every column strictly descending and
+// no term marked corrected, which unit correction then relies on: whether the
+// terms were looked up, known distinct or inserted in order.
+TEST_F(StoresFixture, FinishedStoresAreMarkedAsFiled) {
+  for (const int bits : {0, 64}) {
+    NetBuilder ladder_builder;
+    NetBuilder transconductor_builder;
+    for (NetworkTables* net : {&rc_ladder(ladder_builder, 10, bits),
+                               &transconductor(transconductor_builder, bits)}) {
+      for (const int code : {0, 3}) {
+        evaluate(*net, stores, function_counter, code);
+        const TermStore& store = stores.stores[code];
+        ASSERT_GT(store.terms_used, 0) << bits << " " << code;
+        EXPECT_TRUE(store.as_filed) << bits << " " << code;
+        for (int p = 0; p < kavrel::kPowerBuckets; ++p) {
+          for (int position = 0; position < store.bucket_count[p]; ++position) {
+            const int row = kavrel::poly_entry(store, position, p);
+            EXPECT_EQ(kavrel::term_corrected_flag(store, row), 0);
+            if (position == 0) continue;
+            const int before = kavrel::poly_entry(store, position - 1, p);
+            EXPECT_GT(kavrel::compare_exponent_vectors(kavrel::term_row(store, before),
+                                                       kavrel::term_row(store, row),
+                                                       store.name_slots),
+                      0)
+                << bits << " " << code << " power " << p;
+          }
+        }
+        kavrel::release_term_stores(stores);
+      }
+    }
+  }
+}
+
+}  // namespace

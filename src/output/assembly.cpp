@@ -159,6 +159,7 @@ int copy_term_store(int sign, TermStore& destination, const TermStore& source, F
   destination.term_capacity = source.term_capacity;
   for (int p = 0; p < kPowerBuckets; ++p) destination.bucket_count[p] = source.bucket_count[p];
   destination.terms_used = source.terms_used;
+  destination.as_filed = source.as_filed;
   return 0;
 }
 

@@ -296,6 +296,57 @@ bool correct_in_place_shared(const NetworkTables& net, const OhmUnitFactors& uni
   return false;
 }
 
+// Pass 1 for a store as an enumeration leaves it (`as_filed`): every bucket
+// is strictly descending and none of its terms corrected, so the check for
+// distinct buckets has nothing to find, and the rows are corrected in memory
+// order on several threads instead of column by column. A term whose power
+// changes, or whose coefficient is out of range, makes it undo what it
+// corrected (the terms marked corrected) and return false, leaving the store
+// as it was for the passes that refile.
+bool correct_filed_store_in_place(const NetworkTables& net, const OhmUnitFactors& unit_factors,
+                                  TermStore& store, const WorkShare& share) {
+  const UnitRewrite rewrite(unit_factors, store.name_slots);
+  int reactive_names[kNameSlots];
+  int reactive_count = 0;
+  for (int k = 0; k < store.name_slots; ++k) {
+    if (net.powermap[k] != 0) reactive_names[reactive_count++] = k;
+  }
+  struct Outcome {
+    bool failed = false;
+  };
+  std::vector<Outcome> outcomes;
+  const bool visited = visit_filed_terms_shared(
+      store, share, Outcome{}, outcomes, [&](Outcome& outcome, int row, int power) {
+        if (outcome.failed) return;
+        Exponent* t = term_row(store, row);
+        if (!coefficient_in_range(coefficient_in(store, t))) {
+          outcome.failed = true;
+          return;
+        }
+        rewrite.apply(t);
+        int64_t corrected_power = 0;
+        for (int i = 0; i < reactive_count; ++i) corrected_power += t[reactive_names[i]];
+        if (corrected_power != power) {
+          rewrite.apply(t);
+          outcome.failed = true;
+          return;
+        }
+        set_corrected_flag_in(store, t, 1);
+      });
+  if (!visited) return false;
+  bool failed = false;
+  for (const Outcome& outcome : outcomes) failed = failed || outcome.failed;
+  if (!failed) return true;
+  std::vector<Outcome> undone;
+  visit_filed_terms_shared(store, share, Outcome{}, undone, [&](Outcome&, int row, int) {
+    Exponent* t = term_row(store, row);
+    if (corrected_flag_in(store, t) != 1) return;
+    rewrite.apply(t);
+    set_corrected_flag_in(store, t, 0);
+  });
+  return false;
+}
+
 // True when no two terms of the bucket can be equal after pass 1 unless a
 // term moves in: the bucket is strictly descending, so its vectors differ, and
 // none of its terms is marked corrected, so all of them go through the same
@@ -546,6 +597,10 @@ int correctunits(const NetworkTables& net, const OhmUnitFactors& unit_factors, T
     }
   }
   bool may_hold_equal_terms[kPowerBuckets];
+  const bool as_filed = std::exchange(store.as_filed, false);
+  if (!worded && as_filed && correct_filed_store_in_place(net, unit_factors, store, share)) {
+    return 0;
+  }
   if (!worded && correct_in_place_shared(net, unit_factors, store, distinct_at_start, share)) {
     for (int p = 0; p < kPowerBuckets; ++p) may_hold_equal_terms[p] = !distinct_at_start[p];
     return merge_equal_terms(store, may_hold_equal_terms, out);

@@ -153,6 +153,7 @@ int product(const NetworkTables& net, const EdgeLists& lists, TopofunStores& sto
     }
 
     index.finish(store);
+    store.as_filed = true;
     release_unfilled_room(store);
     const long long raw_trees = enumerator.raw_tree_count + rest.raw_trees;
     common_tree_count += rest.common_trees;

@@ -51,6 +51,7 @@ void TermStore::release() {
   name_slots = kNameSlots;
   poly_columns = kPowerBuckets;
   reserved_terms = 0;
+  as_filed = false;
 }
 
 void TermStore::take(TermStore& other) {
@@ -64,6 +65,7 @@ void TermStore::take(TermStore& other) {
   name_slots = other.name_slots;
   poly_columns = other.poly_columns;
   reserved_terms = other.reserved_terms;
+  as_filed = other.as_filed;
   other.release();
 }
 
@@ -144,6 +146,7 @@ void release_unfilled_room(TermStore& store) {
 }
 
 void clear_terms(TermStore& store) {
+  store.as_filed = false;
   store.terms_used = 0;
   for (int& count : store.bucket_count) count = 0;
 }
@@ -387,6 +390,7 @@ int append_new_rows(TermStore& store, const Exponent* rows, const int8_t* powers
                     const bool (&unordered)[kPowerBuckets], const TermContext& context) {
   TermIndex* index = context.index;
   if (index == nullptr || !index->in_use() || index->finds_terms()) return 1;
+  store.as_filed = false;
   // The rows are the store's rows already: each run of them up to the next
   // growth goes in with one copy, and the arrays grow where filing the rows
   // one by one would grow them.
@@ -429,6 +433,7 @@ namespace {
 
 int file_term(int sign, int power, uint64_t hash, const Exponent* exponents, TermStore& store,
               const TermContext& context) {
+  store.as_filed = false;
   const int length = store.name_slots;
   TermIndex* index = context.index;
   if (index != nullptr && index->in_use()) {

@@ -73,6 +73,10 @@ struct TermStore {
   // Rows that termlist holds beyond term_capacity when room was reserved for
   // the whole function (0 when not): its growth within them moves nothing.
   int reserved_terms = 0;
+  // Every column strictly descending and no term marked corrected, as an
+  // enumeration leaves its store: set when one ends, kept by copies, and
+  // dropped by whatever files terms afterwards and by unit correction.
+  bool as_filed = false;
 
   // Row offsets in Exponent units; rows stay 4-byte aligned.
   int coefficient_offset() const { return (name_slots + 3) & ~3; }
