@@ -57,8 +57,9 @@ void run_ordinary_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
 
   const LastUses uses = last_uses(net, stores, false);
   {
-    // One function alone has nothing to pass its blocks on to.
-    const KeptBlocksScope reuse(uses.printed_rows > 1);
+    // The passes over a function, and the functions after it, take the
+    // blocks the earlier ones left.
+    const KeptBlocksScope reuse;
     for (int r = 0; r < kParamRows; ++r) {
       const ParamRow& row = param_table[r];
       if (!prints_row(net, stores, r, false)) continue;

@@ -19,7 +19,6 @@ inline bool prints_row(const NetworkTables& net, const TopofunStores& stores, in
 // with it (-1 for none), so that row can take the function over.
 struct LastUses {
   int row[kTopofunCount];
-  int printed_rows = 0;
 };
 
 inline LastUses last_uses(const NetworkTables& net, const TopofunStores& stores,
@@ -28,7 +27,6 @@ inline LastUses last_uses(const NetworkTables& net, const TopofunStores& stores,
   for (int& row : uses.row) row = -1;
   for (int r = 0; r < kParamRows; ++r) {
     if (!prints_row(net, stores, r, scattering_stage)) continue;
-    ++uses.printed_rows;
     uses.row[param_table[r].num_topofun] = r;
     uses.row[param_table[r].den_topofun] = r;
   }

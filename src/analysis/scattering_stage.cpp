@@ -86,7 +86,7 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
 
   const LastUses uses = last_uses(net, stores, true);
   {
-    const KeptBlocksScope reuse(uses.printed_rows > 1);
+    const KeptBlocksScope reuse;
     for (int r = 0; r < kParamRows; ++r) {
       const ParamRow& row = param_table[r];
       if (!prints_row(net, stores, r, true)) continue;

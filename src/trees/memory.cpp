@@ -197,13 +197,9 @@ void* obtain_block(std::size_t bytes) {
   return advise_large_pages(std::malloc(bytes), bytes);
 }
 
-KeptBlocksScope::KeptBlocksScope(bool keeping) : keeping_(keeping) {
-  if (keeping_) kept_blocks().open_scope();
-}
+KeptBlocksScope::KeptBlocksScope() { kept_blocks().open_scope(); }
 
-KeptBlocksScope::~KeptBlocksScope() {
-  if (keeping_) kept_blocks().close_scope();
-}
+KeptBlocksScope::~KeptBlocksScope() { kept_blocks().close_scope(); }
 
 void age_kept_blocks() { kept_blocks().age(); }
 

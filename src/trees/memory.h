@@ -45,13 +45,10 @@ void release_pages(void* block, std::size_t bytes);
 // thread; the last scope to end releases them.
 class KeptBlocksScope {
  public:
-  explicit KeptBlocksScope(bool keeping = true);
+  KeptBlocksScope();
   ~KeptBlocksScope();
   KeptBlocksScope(const KeptBlocksScope&) = delete;
   KeptBlocksScope& operator=(const KeptBlocksScope&) = delete;
-
- private:
-  bool keeping_;
 };
 // Releases the blocks kept before the last call that nothing took since: so
 // that what is kept stays about what one printed function uses.
