@@ -207,7 +207,9 @@ class Sharing {
     for (;;) {
       bool idle = false;
       if (!merging_.compare_exchange_strong(idle, true)) break;
-      merge_requests_.store(0);
+      // Taking the requests (not just clearing them) makes the batches
+      // finished before them visible here.
+      merge_requests_.exchange(0);
       merge_done_batches();
       merging_.store(false);
       batch_finished_.notify_all();
