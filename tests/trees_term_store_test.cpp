@@ -467,6 +467,9 @@ TEST(ReservedTermStore, RoomBeyondTheRowsGoesBackWithoutChangingTheStore) {
   const long long room =
       static_cast<long long>(kavrel::kLargePageBlockBytes / released.store.row_bytes()) + 1;
   kavrel::reserve_term_rows(released.store, room);
+  // A large function's values have room of their own as well.
+  released.termlist_after_reserving = released.store.termlist;
+  const double* values_after_reserving = released.store.termvalue;
   const std::size_t half = terms.size() / 2;
   for (std::size_t i = 0; i < terms.size() && released.result == 0; ++i) {
     if (i == half) kavrel::release_unfilled_room(released.store);
@@ -477,6 +480,8 @@ TEST(ReservedTermStore, RoomBeyondTheRowsGoesBackWithoutChangingTheStore) {
   kavrel::release_unfilled_room(released.store);
   filing.end();
   expect_same_stores(plain, released);
+  EXPECT_EQ(released.store.termlist, released.termlist_after_reserving);
+  EXPECT_EQ(released.store.termvalue, values_after_reserving);
   kavrel::free_term_store(plain.store);
   kavrel::free_term_store(released.store);
 }

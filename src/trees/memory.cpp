@@ -146,9 +146,9 @@ void release_block(void* block, std::size_t bytes) {
 // The system's small pages; advice and population work on whole ones.
 [[maybe_unused]] constexpr std::uintptr_t kSmallPageBytes = 4096;
 
-void* advise_large_pages(void* block, std::size_t bytes) {
+void* advise_large_pages(void* block, std::size_t bytes, std::size_t least_bytes) {
 #if defined(MADV_HUGEPAGE)
-  if (block != nullptr && bytes >= kLargePageBlockBytes) {
+  if (block != nullptr && bytes >= least_bytes) {
     // The advice covers the block's whole pages, so that its mapping is not
     // split and can still be grown in place.
     const auto start = reinterpret_cast<std::uintptr_t>(block) & ~(kSmallPageBytes - 1);
@@ -158,6 +158,7 @@ void* advise_large_pages(void* block, std::size_t bytes) {
   }
 #else
   (void)bytes;
+  (void)least_bytes;
 #endif
   return block;
 }

@@ -26,8 +26,9 @@ void* obtain_block(std::size_t bytes);
 // which fault once per 2 MiB; a block written in scattered parts must not, as
 // a large page partly touched counts whole in the peak memory.
 constexpr std::size_t kLargePageBlockBytes = std::size_t{32} << 20;
-// Returns `block`.
-void* advise_large_pages(void* block, std::size_t bytes);
+// Returns `block`. A block below `least_bytes` is left as it is.
+void* advise_large_pages(void* block, std::size_t bytes,
+                         std::size_t least_bytes = kLargePageBlockBytes);
 // Faults in, with one call, the pages of a range about to be written whole:
 // on the virtual machines we measure on, a page costs less than half as much
 // that way as by a fault of its own. Ranges below kPopulatedRangeBytes are

@@ -51,6 +51,7 @@ void TermStore::release() {
   name_slots = kNameSlots;
   poly_columns = kPowerBuckets;
   reserved_terms = 0;
+  values_reserved = false;
   as_filed = false;
 }
 
@@ -65,6 +66,7 @@ void TermStore::take(TermStore& other) {
   name_slots = other.name_slots;
   poly_columns = other.poly_columns;
   reserved_terms = other.reserved_terms;
+  values_reserved = other.values_reserved;
   as_filed = other.as_filed;
   other.release();
 }
@@ -111,12 +113,24 @@ void reserve_term_rows(TermStore& store, long long rows) {
   void* termlist = reallocate_elements(store.termlist, rows, store.row_bytes());
   if (termlist == nullptr) return;
   store.termlist = static_cast<Exponent*>(termlist);
+  const bool large = store.row_bytes() * static_cast<std::size_t>(rows) >= kLargePageBlockBytes;
+  if (large) {
+    // termvalue gets room of its own only in a large function: the room of
+    // a small one took the place of freed blocks that later ones would
+    // have reused, which raised the peak of networks whose raw counts far
+    // exceed their terms (op amps).
+    void* termvalue = reallocate_elements(store.termvalue, rows, sizeof(double));
+    if (termvalue == nullptr) return;
+    store.termvalue = static_cast<double*>(termvalue);
+  }
   store.reserved_terms = static_cast<int>(rows);
-  // Rows are written from the first on, so a large room asks for large pages
-  // before any of it is touched: at most the large page at the end of the
-  // rows is partly unwritten.
-  if (store.row_bytes() * static_cast<std::size_t>(rows) >= kLargePageBlockBytes) {
+  store.values_reserved = large;
+  // Rows and values are written from the first on, so the room of a large
+  // function asks for large pages before any of it is touched: at most the
+  // large page at the end of each array is partly unwritten.
+  if (large) {
     advise_large_pages(store.termlist, store.row_bytes() * static_cast<std::size_t>(rows));
+    advise_large_pages(store.termvalue, sizeof(double) * static_cast<std::size_t>(rows), 0);
   }
 }
 
@@ -143,6 +157,10 @@ void release_unfilled_room(TermStore& store) {
   if (store.termlist == nullptr || room < kLargePageBlockBytes) return;
   const std::size_t filled = static_cast<std::size_t>(used) * store.row_bytes();
   release_pages(reinterpret_cast<char*>(store.termlist) + filled, room - filled);
+  // Values beyond the rows are zeros, and read as zeros once handed back.
+  const int values = store.values_reserved ? rows : std::max(store.term_capacity, 0);
+  if (store.termvalue == nullptr || used >= values) return;
+  release_pages(store.termvalue + used, static_cast<std::size_t>(values - used) * sizeof(double));
 }
 
 void clear_terms(TermStore& store) {
@@ -226,6 +244,7 @@ int grow_terms(TermStore& store, const TermContext& context) {
     termlist_capacity = 2 * old_capacity;
   } else {
     store.reserved_terms = 0;
+    store.values_reserved = false;
     if (trace) std::fprintf(context.out, "resizing termlist ");
     void* termlist = store.termlist;
     if (resize_array(&termlist, &termlist_capacity, store.row_bytes(), context.test_bitmap,
@@ -245,15 +264,19 @@ int grow_terms(TermStore& store, const TermContext& context) {
     advise_large_pages(store.termlist, static_cast<std::size_t>(rows) * store.row_bytes());
   }
 
-  if (trace) std::fprintf(context.out, "resizing termvalue ");
-  void* termvalue = store.termvalue;
   int termvalue_capacity = old_capacity;
-  if (resize_array(&termvalue, &termvalue_capacity, sizeof(double), context.test_bitmap,
-                   context.out) != 0) {
-    return 1;
+  if (store.reserved_terms > 0 && store.values_reserved) {
+    termvalue_capacity = termlist_capacity;
+  } else {
+    if (trace) std::fprintf(context.out, "resizing termvalue ");
+    void* termvalue = store.termvalue;
+    if (resize_array(&termvalue, &termvalue_capacity, sizeof(double), context.test_bitmap,
+                     context.out) != 0) {
+      return 1;
+    }
+    store.termvalue = static_cast<double*>(advise_large_pages(
+        termvalue, static_cast<std::size_t>(termvalue_capacity) * sizeof(double)));
   }
-  store.termvalue = static_cast<double*>(
-      advise_large_pages(termvalue, static_cast<std::size_t>(termvalue_capacity) * sizeof(double)));
 
   if (termlist_capacity != termvalue_capacity) return 1;
   store.term_capacity = termlist_capacity;

@@ -73,6 +73,8 @@ struct TermStore {
   // Rows that termlist holds beyond term_capacity when room was reserved for
   // the whole function (0 when not): its growth within them moves nothing.
   int reserved_terms = 0;
+  // Whether termvalue holds the reserved rows too.
+  bool values_reserved = false;
   // Every column strictly descending and no term marked corrected, as an
   // enumeration leaves its store: set when one ends, kept by copies, and
   // dropped by whatever files terms afterwards and by unit correction.
@@ -185,8 +187,8 @@ int alloc_term_store(TermStore& store, int name_count = kNameSlots,
 // large pages from the start. A
 // block the C library grows elsewhere costs a fault on every page at its next
 // touch; a function's rows would otherwise move on each doubling. Only a
-// hint: nothing changes when the room cannot be had. (termvalue, an eighth
-// of the rows' size, is left to grow: its room raised the peak memory.)
+// hint: nothing changes when the room cannot be had. termvalue gets the same
+// room only in a large function.
 void reserve_term_rows(TermStore& store, long long rows);
 
 // Makes poly hold the column of `power` (0..kPowerBuckets-1): 0 when it does,
