@@ -152,6 +152,35 @@ struct ExponentRanges {
   }
 };
 
+// One-word keys whose fields are all one bit wide, as where every element
+// has a name of its own: each term's distances from the largest exponents are
+// bytes of 0 or 1, which one multiplication packs eight at a time, the first
+// byte into the top bit.
+void pack_single_bit_keys(const TermStore& store, const std::vector<int>& rows,
+                          const int* varying, const Exponent* highest, int varying_count,
+                          uint64_t* keys) {
+  Exponent largest[64];
+  for (int v = 0; v < varying_count; ++v) largest[v] = highest[varying[v]];
+  // Beyond the fields the distances stay 0.
+  uint8_t distance[64] = {};
+  const int groups = (varying_count + 7) / 8;
+  const std::size_t count = rows.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i + kPrefetchDistance < count) prefetch_row(store, rows[i + kPrefetchDistance]);
+    const Exponent* term = term_row(store, rows[i]);
+    for (int v = 0; v < varying_count; ++v) {
+      distance[v] = static_cast<uint8_t>(largest[v] - term[varying[v]]);
+    }
+    uint64_t key = 0;
+    for (int g = 0; g < groups; ++g) {
+      uint64_t eight = 0;
+      for (int j = 0; j < 8; ++j) eight |= static_cast<uint64_t>(distance[8 * g + j]) << (8 * j);
+      key |= (eight * 0x8040201008040201u) >> 56 << (56 - 8 * g);
+    }
+    keys[i] = key;
+  }
+}
+
 // Sort keys of one bucket's terms, packed into `words` 64-bit words each: for
 // each symbolic name whose exponent is not the same in every term, (largest
 // exponent - exponent) in just as many bits as that name's range needs, the
@@ -179,6 +208,10 @@ SortKeys build_sort_keys(const SymbolicNames& symbolic, const TermStore& store,
   shape.words = (shape.bits + 63) / 64;
   scratch.keys.resize(count * static_cast<std::size_t>(shape.words));
   uint64_t* key = scratch.keys.data();
+  if (shape.words == 1 && shape.bits == varying_count) {
+    pack_single_bit_keys(store, scratch.rows, varying, highest, varying_count, key);
+    return shape;
+  }
   for (std::size_t i = 0; i < count; ++i) {
     if (i + kPrefetchDistance < count) prefetch_row(store, scratch.rows[i + kPrefetchDistance]);
     const Exponent* term = term_row(store, scratch.rows[i]);
