@@ -125,13 +125,6 @@ void reserve_term_rows(TermStore& store, long long rows) {
   }
   store.reserved_terms = static_cast<int>(rows);
   store.values_reserved = large;
-  // Rows and values are written from the first on, so the room of a large
-  // function asks for large pages before any of it is touched: at most the
-  // large page at the end of each array is partly unwritten.
-  if (large) {
-    advise_large_pages(store.termlist, store.row_bytes() * static_cast<std::size_t>(rows));
-    advise_large_pages(store.termvalue, sizeof(double) * static_cast<std::size_t>(rows), 0);
-  }
 }
 
 int ensure_poly_column(TermStore& store, int power) {
@@ -232,6 +225,8 @@ int grow_poly_columns(TermStore& store, int32_t test_bitmap, FILE* out) {
 
 namespace {
 
+constexpr std::size_t kLargeRoomFilledBytes = std::size_t{4} << 20;
+
 // Grows termlist and termvalue together; each grown array is kept in the store
 // at once so that a release after a later failure frees what the store holds.
 int grow_terms(TermStore& store, const TermContext& context) {
@@ -253,15 +248,21 @@ int grow_terms(TermStore& store, const TermContext& context) {
     }
     store.termlist = static_cast<Exponent*>(termlist);
   }
-  // Rows are written from the first on, so the grown part of a large store
-  // asks for large pages; its whole room asks with it, as advice for a part
-  // would split the block's mapping. The room of a function that the
-  // qualification prunes may stay mostly untouched, so a store does not ask
-  // before it has grown large.
+  // Rows and values are written from the first on, so the grown part of a
+  // large store asks for large pages; its whole room asks with it, as advice
+  // for a part would split the block's mapping. A large room asks once its
+  // rows have filled a few large pages: the raw count it was made for may
+  // exceed the terms many times over (op amps), and a large page for a small
+  // function's first rows would count whole in the peak.
   const std::size_t grown_bytes = static_cast<std::size_t>(termlist_capacity) * store.row_bytes();
-  if (grown_bytes >= kLargePageBlockBytes) {
-    const int rows = std::max(termlist_capacity, store.reserved_terms);
-    advise_large_pages(store.termlist, static_cast<std::size_t>(rows) * store.row_bytes());
+  const int room = std::max(termlist_capacity, store.reserved_terms);
+  const std::size_t room_bytes = static_cast<std::size_t>(room) * store.row_bytes();
+  if (grown_bytes >= kLargePageBlockBytes ||
+      (room_bytes >= kLargePageBlockBytes && grown_bytes >= kLargeRoomFilledBytes)) {
+    advise_large_pages(store.termlist, room_bytes, 0);
+    if (store.values_reserved) {
+      advise_large_pages(store.termvalue, static_cast<std::size_t>(room) * sizeof(double), 0);
+    }
   }
 
   int termvalue_capacity = old_capacity;
