@@ -163,16 +163,27 @@ void* advise_large_pages(void* block, std::size_t bytes, std::size_t least_bytes
   return block;
 }
 
-void populate_for_writing(void* block, std::size_t bytes) {
-#if defined(MADV_POPULATE_WRITE)
-  if (block == nullptr || bytes < kPopulatedRangeBytes) return;
-  // Only pages that lie wholly in the range: the rest may never be written.
+#if __has_include(<sys/mman.h>)
+namespace {
+// Advice for the pages that lie wholly in the range only: the partial pages
+// at its ends may hold other data, or never be written. Only advice: where
+// the system cannot follow it, nothing changes.
+void advise_whole_pages(void* block, std::size_t bytes, int advice) {
   const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(block);
   const std::uintptr_t start = (first + kSmallPageBytes - 1) & ~(kSmallPageBytes - 1);
   const std::uintptr_t end = (first + bytes) & ~(kSmallPageBytes - 1);
   if (end <= start) return;
+  (void)madvise(reinterpret_cast<void*>(start), end - start, advice);
+}
+}  // namespace
+#endif
+
+void populate_for_writing(void* block, std::size_t bytes) {
+#if defined(MADV_POPULATE_WRITE)
   // Where the system cannot, the pages fault in one by one as before.
-  (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+  if (block != nullptr && bytes >= kPopulatedRangeBytes) {
+    advise_whole_pages(block, bytes, MADV_POPULATE_WRITE);
+  }
 #else
   (void)block;
   (void)bytes;
@@ -181,12 +192,7 @@ void populate_for_writing(void* block, std::size_t bytes) {
 
 void release_pages(void* block, std::size_t bytes) {
 #if defined(MADV_DONTNEED)
-  if (block == nullptr) return;
-  const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t start = (first + kSmallPageBytes - 1) & ~(kSmallPageBytes - 1);
-  const std::uintptr_t end = (first + bytes) & ~(kSmallPageBytes - 1);
-  if (end <= start) return;
-  (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED);
+  if (block != nullptr) advise_whole_pages(block, bytes, MADV_DONTNEED);
 #else
   (void)block;
   (void)bytes;
