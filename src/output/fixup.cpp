@@ -160,6 +160,25 @@ class UnitRewrite {
   uint8_t add_[kNameSlots];
 };
 
+// A term's power of s from its exponents: the sum over the reactive names.
+class ReactiveNames {
+ public:
+  ReactiveNames(const NetworkTables& net, int slots) {
+    for (int k = 0; k < slots; ++k) {
+      if (net.powermap[k] != 0) names_[count_++] = k;
+    }
+  }
+  int64_t power_of(const Exponent* term) const {
+    int64_t power = 0;
+    for (int i = 0; i < count_; ++i) power += term[names_[i]];
+    return power;
+  }
+
+ private:
+  int names_[kNameSlots];
+  int count_ = 0;
+};
+
 // Pass 1. Nothing is ever added to the bucket being worked on (a term that
 // moves goes to another power), so the bucket is filtered in place: the terms
 // that stay are packed to the front in their order.
@@ -176,11 +195,7 @@ int correct_and_refile(const NetworkTables& net, const OhmUnitFactors& unit_fact
       static_cast<std::size_t>(store.name_slots) * sizeof(Exponent);
   // Names beyond the rows have exponent 0 in every term and no unit factor.
   const UnitRewrite rewrite(unit_factors, store.name_slots);
-  int reactive_names[kNameSlots];
-  int reactive_count = 0;
-  for (int k = 0; k < store.name_slots; ++k) {
-    if (net.powermap[k] != 0) reactive_names[reactive_count++] = k;
-  }
+  const ReactiveNames reactive(net, store.name_slots);
 
   for (int p = 0; p < kPowerBuckets; ++p) {
     const int count = store.bucket_count[p];
@@ -208,8 +223,7 @@ int correct_and_refile(const NetworkTables& net, const OhmUnitFactors& unit_fact
       if (corrected_flag_in(store, t) != 1) {
         set_corrected_flag_in(store, t, 1);
         rewrite.apply(t);
-        int64_t power = 0;
-        for (int i = 0; i < reactive_count; ++i) power += t[reactive_names[i]];
+        const int64_t power = reactive.power_of(t);
         if (power < 0 || power >= kPowerBuckets) {
           // Only a zero-coefficient term (invisible in the output) may stay
           // in a bucket that is not its own.
@@ -247,11 +261,7 @@ bool correct_in_place_shared(const NetworkTables& net, const OhmUnitFactors& uni
   if (!RowPowers(store).usable()) return false;
   const UnitRewrite unit_rewrite(unit_factors, store.name_slots);
   auto rewrite = [&](Exponent* t) { unit_rewrite.apply(t); };
-  int reactive_names[kNameSlots];
-  int reactive_count = 0;
-  for (int k = 0; k < store.name_slots; ++k) {
-    if (net.powermap[k] != 0) reactive_names[reactive_count++] = k;
-  }
+  const ReactiveNames reactive(net, store.name_slots);
   const std::size_t row_exponent_bytes =
       static_cast<std::size_t>(store.name_slots) * sizeof(Exponent);
   int corrected_up_to[kPowerBuckets];
@@ -273,8 +283,7 @@ bool correct_in_place_shared(const NetworkTables& net, const OhmUnitFactors& uni
         }
       }
       rewrite(t);
-      int64_t power = 0;
-      for (int i = 0; i < reactive_count; ++i) power += t[reactive_names[i]];
+      const int64_t power = reactive.power_of(t);
       if (power != p) {
         rewrite(t);
         break;
@@ -306,11 +315,7 @@ bool correct_in_place_shared(const NetworkTables& net, const OhmUnitFactors& uni
 bool correct_filed_store_in_place(const NetworkTables& net, const OhmUnitFactors& unit_factors,
                                   TermStore& store, const WorkShare& share) {
   const UnitRewrite rewrite(unit_factors, store.name_slots);
-  int reactive_names[kNameSlots];
-  int reactive_count = 0;
-  for (int k = 0; k < store.name_slots; ++k) {
-    if (net.powermap[k] != 0) reactive_names[reactive_count++] = k;
-  }
+  const ReactiveNames reactive(net, store.name_slots);
   struct Outcome {
     bool failed = false;
   };
@@ -324,9 +329,7 @@ bool correct_filed_store_in_place(const NetworkTables& net, const OhmUnitFactors
           return;
         }
         rewrite.apply(t);
-        int64_t corrected_power = 0;
-        for (int i = 0; i < reactive_count; ++i) corrected_power += t[reactive_names[i]];
-        if (corrected_power != power) {
+        if (reactive.power_of(t) != power) {
           rewrite.apply(t);
           outcome.failed = true;
           return;
