@@ -415,10 +415,10 @@ TEST(Fixup, UnitCorrectionRewritesExactlyTheNamesWithFactors) {
 namespace {
 
 // A store as an enumeration leaves it (every bucket strictly descending, no
-// term corrected) is corrected row by row on several threads. The result is
-// the store the pass column by column makes, also where that pass must take
-// over: an inductor's factor moves terms to other powers, a coefficient is
-// out of range.
+// term corrected) is corrected row by row in memory order, on several threads
+// or on one. The result is the store the pass column by column makes, also
+// where that pass must take over: an inductor's factor moves terms to other
+// powers, a coefficient is out of range.
 TEST(Fixup, StoresAsFiledAreCorrectedAsColumnByColumn) {
   enum class Case { kResistors, kInductorFactor, kCoefficientOutOfRange };
   for (const Case kind : {Case::kResistors, Case::kInductorFactor, Case::kCoefficientOutOfRange}) {
@@ -452,35 +452,40 @@ TEST(Fixup, StoresAsFiledAreCorrectedAsColumnByColumn) {
     }
     if (kind == Case::kCoefficientOutOfRange) terms[500].coefficient = INT_MIN;
     const int width = kavrel::name_slots_for(slots.back() + 1);
-    TermStore filed = build_store(terms, 1024, 1024, width);
-    TermStore worded = build_store(terms, 1024, 1024, width);
-    filed.as_filed = true;
-    Capture filed_text;
-    Capture worded_text;
-    kavrel::WorkShare share;
-    share.threads = 2;
-    share.min_terms_per_thread = 1;
-    const int filed_result = kavrel::correctunits(*net, factors, filed, filed_text.out, false, share);
-    const int worded_result = kavrel::correctunits(*net, factors, worded, worded_text.out, true);
-    const int case_number = static_cast<int>(kind);
-    EXPECT_EQ(filed_result, kind == Case::kCoefficientOutOfRange ? 1 : 0) << case_number;
-    EXPECT_EQ(filed_result, worded_result) << case_number;
-    EXPECT_EQ(filed_text.text(), worded_text.text()) << case_number;
-    EXPECT_FALSE(filed.as_filed);
-    ASSERT_EQ(filed.terms_used, worded.terms_used);
-    EXPECT_EQ(std::memcmp(filed.termlist, worded.termlist,
-                          static_cast<std::size_t>(filed.terms_used) * filed.row_bytes()),
-              0)
-        << case_number;
-    for (int p = 0; p < kavrel::kPowerBuckets; ++p) {
-      ASSERT_EQ(filed.bucket_count[p], worded.bucket_count[p]) << case_number << " power " << p;
-      for (int position = 0; position < filed.bucket_count[p]; ++position) {
-        ASSERT_EQ(kavrel::poly_entry(filed, position, p), kavrel::poly_entry(worded, position, p))
-            << case_number << " power " << p;
+    // On two threads, and on the calling thread alone.
+    for (const int threads : {2, 1}) {
+      TermStore filed = build_store(terms, 1024, 1024, width);
+      TermStore worded = build_store(terms, 1024, 1024, width);
+      filed.as_filed = true;
+      Capture filed_text;
+      Capture worded_text;
+      kavrel::WorkShare share;
+      share.threads = threads;
+      share.min_terms_per_thread = 1;
+      const int filed_result =
+          kavrel::correctunits(*net, factors, filed, filed_text.out, false, share);
+      const int worded_result = kavrel::correctunits(*net, factors, worded, worded_text.out, true);
+      const std::string what =
+          std::to_string(static_cast<int>(kind)) + ", threads " + std::to_string(threads);
+      EXPECT_EQ(filed_result, kind == Case::kCoefficientOutOfRange ? 1 : 0) << what;
+      EXPECT_EQ(filed_result, worded_result) << what;
+      EXPECT_EQ(filed_text.text(), worded_text.text()) << what;
+      EXPECT_FALSE(filed.as_filed);
+      ASSERT_EQ(filed.terms_used, worded.terms_used);
+      EXPECT_EQ(std::memcmp(filed.termlist, worded.termlist,
+                            static_cast<std::size_t>(filed.terms_used) * filed.row_bytes()),
+                0)
+          << what;
+      for (int p = 0; p < kavrel::kPowerBuckets; ++p) {
+        ASSERT_EQ(filed.bucket_count[p], worded.bucket_count[p]) << what << " power " << p;
+        for (int position = 0; position < filed.bucket_count[p]; ++position) {
+          ASSERT_EQ(kavrel::poly_entry(filed, position, p), kavrel::poly_entry(worded, position, p))
+              << what << " power " << p;
+        }
       }
+      kavrel::free_term_store(filed);
+      kavrel::free_term_store(worded);
     }
-    kavrel::free_term_store(filed);
-    kavrel::free_term_store(worded);
   }
 }
 

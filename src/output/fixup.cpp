@@ -308,7 +308,8 @@ bool correct_in_place_shared(const NetworkTables& net, const OhmUnitFactors& uni
 // Pass 1 for a store as an enumeration leaves it (`as_filed`): every bucket
 // is strictly descending and none of its terms corrected, so the check for
 // distinct buckets has nothing to find, and the rows are corrected in memory
-// order on several threads instead of column by column. A term whose power
+// order (on several threads where the store is large) instead of column by
+// column. A term whose power
 // changes, or whose coefficient is out of range, makes it undo what it
 // corrected (the terms marked corrected) and return false, leaving the store
 // as it was for the passes that refile.
@@ -320,7 +321,7 @@ bool correct_filed_store_in_place(const NetworkTables& net, const OhmUnitFactors
     bool failed = false;
   };
   std::vector<Outcome> outcomes;
-  const bool visited = visit_filed_terms_shared(
+  const bool visited = visit_filed_terms_once(
       store, share, Outcome{}, outcomes, [&](Outcome& outcome, int row, int power) {
         if (outcome.failed) return;
         Exponent* t = term_row(store, row);
@@ -341,7 +342,7 @@ bool correct_filed_store_in_place(const NetworkTables& net, const OhmUnitFactors
   for (const Outcome& outcome : outcomes) failed = failed || outcome.failed;
   if (!failed) return true;
   std::vector<Outcome> undone;
-  visit_filed_terms_shared(store, share, Outcome{}, undone, [&](Outcome&, int row, int) {
+  visit_filed_terms_once(store, share, Outcome{}, undone, [&](Outcome&, int row, int) {
     Exponent* t = term_row(store, row);
     if (corrected_flag_in(store, t) != 1) return;
     rewrite.apply(t);

@@ -148,4 +148,27 @@ bool visit_filed_terms_shared(const TermStore& store, const WorkShare& share,
   return completed;
 }
 
+// As visit_filed_terms_shared, but a store too small to share is visited on
+// the calling thread, in memory order too, with one state. False, having
+// visited nothing, when the rows' powers cannot be tabled: only then may a
+// row be filed twice.
+template <typename State, typename Visit>
+bool visit_filed_terms_once(const TermStore& store, const WorkShare& share, const State& initial,
+                            std::vector<State>& states, Visit&& visit) {
+  const int rows = std::min(store.terms_used, store.term_capacity);
+  if (share.workers_for(rows) >= 2) {
+    return visit_filed_terms_shared(store, share, initial, states, visit);
+  }
+  const RowPowers powers(store);
+  if (!powers.usable()) return false;
+  State state = initial;
+  const int scanned = std::min(rows, powers.rows());
+  for (int row = 0; row < scanned; ++row) {
+    const int power = powers.power_of(row);
+    if (power >= 0) visit(state, row, power);
+  }
+  states.assign(1, state);
+  return true;
+}
+
 }  // namespace kavrel
