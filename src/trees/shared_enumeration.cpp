@@ -35,7 +35,10 @@ constexpr int kMaxBatches = 1 << 16;
 constexpr int kBatchesInFlightPerThread = 2;
 
 constexpr std::chrono::milliseconds kWatchInterval{50};
-constexpr std::size_t kFirstBufferUnits = std::size_t{1} << 14;
+// A batch's row buffer starts with room for more rows than most batches
+// hold: its pages only count once written, while a buffer that grows copies
+// its rows onto fresh pages at every step, and fresh pages cost a fault each.
+constexpr std::size_t kFirstBufferUnits = std::size_t{1} << 22;
 
 // The common trees of a batch as rows of the function's store (coefficient
 // the tree's sign), with their powers of s; for each power, whether a row
@@ -281,6 +284,7 @@ class Sharing {
     const std::size_t at = index * row_units_;
     if (at + row_units_ > batch.rows.capacity()) {
       batch.rows.reserve(std::max(2 * batch.rows.capacity(), kFirstBufferUnits));
+      batch.powers.reserve(batch.rows.capacity() / row_units_);
     }
     batch.rows.resize(at + row_units_);
     Exponent* row = batch.rows.data() + at;
