@@ -327,8 +327,12 @@ void write_chunks_in_order(ChunkedPrint& print, FILE* out) {
   }
 }
 
+// A chunk buffer goes back as a block of its size, so that the buffers of
+// the polynomials printed after it take over its pages instead of faulting
+// in fresh ones (see KeptBlocksScope).
 struct FreeText {
-  void operator()(char* text) const { release_block(text); }
+  std::size_t bytes = 0;
+  void operator()(char* text) const { release_block(text, bytes); }
 };
 
 // False, having printed nothing, when the polynomial is too small for
@@ -369,7 +373,7 @@ bool print_in_chunks(const NetworkTables& net, const CancellationState& state,
     std::vector<std::unique_ptr<char, FreeText>> buffers;
     print.slots.resize(static_cast<std::size_t>(worker_count + kSpareChunkSlots));
     for (ChunkSlot& slot : print.slots) {
-      buffers.emplace_back(static_cast<char*>(std::malloc(buffer_bytes)));
+      buffers.emplace_back(static_cast<char*>(obtain_block(buffer_bytes)), FreeText{buffer_bytes});
       if (buffers.back() == nullptr) return false;
       slot.text = buffers.back().get();
     }
