@@ -309,10 +309,9 @@ bool correct_in_place_shared(const NetworkTables& net, const OhmUnitFactors& uni
 // is strictly descending and none of its terms corrected, so the check for
 // distinct buckets has nothing to find, and the rows are corrected in memory
 // order (on several threads where the store is large) instead of column by
-// column. A term whose power
-// changes, or whose coefficient is out of range, makes it undo what it
-// corrected (the terms marked corrected) and return false, leaving the store
-// as it was for the passes that refile.
+// column. A term whose power changes, or whose coefficient is out of range,
+// makes it undo what it corrected (the terms marked corrected) and return
+// false, leaving the store as it was for the passes that refile.
 bool correct_filed_store_in_place(const NetworkTables& net, const OhmUnitFactors& unit_factors,
                                   TermStore& store, const WorkShare& share) {
   const UnitRewrite rewrite(unit_factors, store.name_slots);
