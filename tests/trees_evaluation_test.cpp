@@ -596,12 +596,15 @@ TEST_F(StoresFixture, TablesBeyondTheEnumerationLimitsAreRefused) {
   NetBuilder b;
   NetworkTables& net = small_ladder(b, 0);
   net.passive_edges[3].node2 = 44;
+  EXPECT_FALSE(kavrel::topofun_fits(net, 0));
   EXPECT_EQ(evaluate(net, stores, function_counter, 0),
             "network exceeds the limits of the tree enumeration; function evaluation skipped\n");
   EXPECT_EQ(stores.topofun_evaluated[0], 0);
   net.passive_edges[3].node2 = 3;
   net.port_nodes[2] = 0;
+  EXPECT_FALSE(kavrel::topofun_fits(net, 1));
   EXPECT_NE(evaluate(net, stores, function_counter, 1), "");
+  EXPECT_TRUE(kavrel::topofun_fits(net, 0));
   EXPECT_EQ(evaluate(net, stores, function_counter, 0), "");  // V needs no port nodes
 }
 

@@ -236,6 +236,12 @@ TreeCount count_topofun_trees(const NetworkTables& net, int topofun) {
   return count_raw_i_trees(lists, nodes);
 }
 
+bool topofun_fits(const NetworkTables& net, int topofun) {
+  return topofun >= 0 && topofun < kTopofunCount &&
+         tables_fit(net, port_shape(topofun), net.passive_snapshot, net.active_edge_count,
+                    net.tree_branch_count + 1);
+}
+
 void mark_tables_as_evaluated(NetworkTables& net, int topofun) {
   if (topofun < 0 || topofun >= kTopofunCount) return;
   net.fmap[1] = kKindOrdinary;
