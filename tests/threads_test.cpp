@@ -93,6 +93,22 @@ std::string grid(int rows, int columns, char vertical = 'g') {
          entry("%d\n", node(rows - 1, 0));
 }
 
+// Sallen-Key low-pass sections in a chain, each buffered by an op amp.
+std::string sallen_key_chain(int sections) {
+  std::string text;
+  int in = 1;
+  for (int k = 0; k < sections; ++k) {
+    const int a = in + 1;
+    const int b = in + 2;
+    const int out = in + 3;
+    text += entry("r%d %d %d\n", 2 * k + 1, in, a) + entry("r%d %d %d\n", 2 * k + 2, a, b) +
+            entry("c%d %d %d\n", 2 * k + 1, out, a) + entry("c%d %d 0\n", 2 * k + 2, b) +
+            entry("o%d %d 0 %d ", k + 1, out, b) + entry("%d\n", out);
+    in = out;
+  }
+  return text + entry("f 1 0 %d 0\n", in);
+}
+
 TEST(Threads, SampleNetlists) {
   std::ifstream file(std::string(KAVREL_SOURCE_DIR) + "/examples/samples.net");
   std::stringstream text;
@@ -152,6 +168,9 @@ TEST(Threads, ScatteringFunctionsEvaluatedWhileTheOrdinaryOnesPrint) {
   expect_same_runs(grid(3, 3, 'c') + parameters + "e\n", "3x3 grid of r and c", false, false);
   expect_same_runs(grid(2, 4, 'l') + "n 2\n" + parameters + "e\n", "2x4 grid of r and l, n 2",
                    false, false);
+  // Numerators that take longer than the rows before them print: each row
+  // waits for its own.
+  expect_same_runs(sallen_key_chain(3) + "e\n", "3 op amp sections, every row", false, false);
   // Only scattering rows: nothing prints before their stage.
   expect_same_runs(grid(3, 3) + "p s12\np s22\ne\n" + grid(3, 3, 'c') + "e\n",
                    "scattering rows alone, then every row", false, false);
@@ -185,6 +204,16 @@ TEST(Threads, ScatteringFunctionsAheadStopWithTheRunsOutput) {
     const kavrel::TopofunList wanted = kavrel::scattering_functions(*net, ordinary, false);
     ASSERT_GE(wanted.count, 1);
     for (int i = 0; i < wanted.count; ++i) EXPECT_TRUE(denominators->has_result(wanted.codes[i]));
+
+    // The numerators are handed over as they begin, and each comes in.
+    kavrel::EvaluationsAhead* numerators = ahead.numerators(&run);
+    ASSERT_NE(numerators, nullptr);
+    const kavrel::TopofunList numerator_codes = kavrel::scattering_functions(*net, ordinary, true);
+    ASSERT_GE(numerator_codes.count, 1);
+    for (int i = 0; i < numerator_codes.count; ++i) {
+      ahead.numerator(numerator_codes.codes[i], &run);
+      EXPECT_TRUE(numerators->has_result(numerator_codes.codes[i]));
+    }
   }
 }
 

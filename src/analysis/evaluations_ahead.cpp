@@ -95,19 +95,26 @@ void TopofunList::add(int topofun) {
 }
 
 void EvaluationsAhead::evaluate(const NetworkTables& net, RunStats* stats,
-                                const TopofunList& topofuns, bool even_one) {
+                                const TopofunList& topofuns, bool even_one,
+                                bool in_request_order) {
+  struct Ending {
+    EvaluationsAhead& ahead;
+    ~Ending() { ahead.end(); }
+  } ending{*this};
   const std::size_t count = static_cast<std::size_t>(topofuns.count);
   if (!worth_evaluating_ahead(net, stats, count, even_one)) return;
   long long raw_trees[kTopofunCount] = {};
-  const TopofunList ordered = largest_first(net, topofuns, raw_trees);
-  const int* const codes = ordered.codes;
+  const TopofunList largest = largest_first(net, topofuns, raw_trees);
+  const int* const codes = in_request_order ? topofuns.codes : largest.codes;
 
   std::atomic<bool> cancelled{false};
   std::atomic<std::size_t> next{1};
   auto evaluate_one = [&](RunMonitor* monitor, FILE* sink, std::size_t i, int threads) {
     try {
+      Result result;
       evaluate_on_copy(net, stats, monitor, cancelled, codes[i], raw_trees[codes[i]], threads,
-                       sink, results_[codes[i]]);
+                       sink, result);
+      if (result.ready) publish(codes[i], std::move(result));
     } catch (...) {
       // No result: the stage evaluates the function itself.
     }
@@ -168,13 +175,49 @@ void EvaluationsAhead::evaluate(const NetworkTables& net, RunStats* stats,
   }
   for (std::thread& worker : workers) worker.join();
   if (cancelled.load()) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     for (Result& result : results_) result = Result{};
   }
 }
 
+void EvaluationsAhead::publish(int topofun, Result&& result) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    results_[topofun] = std::move(result);
+  }
+  changed_.notify_all();
+}
+
+void EvaluationsAhead::end() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
+  }
+  changed_.notify_all();
+}
+
+bool EvaluationsAhead::has_result(int topofun) const {
+  if (topofun < 0 || topofun >= kTopofunCount) return false;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return results_[topofun].ready;
+}
+
+bool EvaluationsAhead::wait_for(int topofun, std::chrono::milliseconds timeout) {
+  if (topofun < 0 || topofun >= kTopofunCount) return true;
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout,
+                           [&] { return ended_ || results_[topofun].ready; });
+}
+
 bool EvaluationsAhead::take(NetworkTables& net, TopofunStores& stores, int topofun) {
-  if (topofun < 0 || topofun >= kTopofunCount || !results_[topofun].ready) return false;
-  Result& result = results_[topofun];
+  if (topofun < 0 || topofun >= kTopofunCount) return false;
+  Result result;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!results_[topofun].ready) return false;
+    result = std::move(results_[topofun]);
+    results_[topofun].ready = false;
+  }
   mark_tables_as_evaluated(net, topofun);
   stores.stores[topofun] = std::move(result.store);
   if (stores.stats != nullptr) {
@@ -182,7 +225,6 @@ bool EvaluationsAhead::take(NetworkTables& net, TopofunStores& stores, int topof
     stores.stats->common_trees += result.common_trees;
     stores.stats->terms += result.terms;
   }
-  result.ready = false;
   return true;
 }
 

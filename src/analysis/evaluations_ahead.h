@@ -1,5 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 #include "analysis/param_table.h"
 #include "input/network_tables.h"
 #include "trees/run_stats.h"
@@ -32,15 +36,20 @@ class EvaluationsAhead {
   // Returns once all are done, or once the run's monitor reports that
   // output failed. A single function is only evaluated ahead when asked for
   // (`even_one`): otherwise the calling thread might as well evaluate it in
-  // its turn.
+  // its turn. `in_request_order` starts the functions in the order given,
+  // for a stage that takes each as soon as it is ready.
   void evaluate(const NetworkTables& net, RunStats* stats, const TopofunList& topofuns,
-                bool even_one = false);
+                bool even_one = false, bool in_request_order = false);
 
-  bool has_result(int topofun) const {
-    return topofun >= 0 && topofun < kTopofunCount && results_[topofun].ready;
-  }
+  bool has_result(int topofun) const;
+
+  // While evaluate() runs on another thread: waits up to `timeout` for the
+  // result for `topofun`; true once it is ready or evaluate() has ended
+  // (there will be no other).
+  bool wait_for(int topofun, std::chrono::milliseconds timeout);
 
   // Moves the result for `topofun` into its store; false when there is none.
+  // May be called while evaluate() runs on another thread.
   bool take(NetworkTables& net, TopofunStores& stores, int topofun);
 
   struct Result {
@@ -52,7 +61,14 @@ class EvaluationsAhead {
   };
 
  private:
+  void publish(int topofun, Result&& result);
+  void end();
+
+  // The results and whether evaluate() has ended, under the mutex.
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
   Result results_[kTopofunCount];
+  bool ended_ = false;
 };
 
 }  // namespace kavrel

@@ -13,6 +13,9 @@ namespace kavrel {
 
 namespace {
 
+// How often a wait looks at the run's output.
+constexpr std::chrono::milliseconds kWatchInterval{50};
+
 bool scattering_row_selected(const NetworkTables& net) {
   for (int r = 0; r < kParamRows; ++r) {
     if (net.param_selected[r] && is_scattering_row(param_table[r])) return true;
@@ -69,13 +72,7 @@ void ScatteringAhead::start(const NetworkTables& net, const TopofunStores& ordin
 void ScatteringAhead::evaluate() {
   struct Finished {
     ScatteringAhead& ahead;
-    ~Finished() {
-      {
-        const std::lock_guard<std::mutex> lock(ahead.mutex_);
-        ahead.finished_ = true;
-      }
-      ahead.finished_one_.notify_one();
-    }
+    ~Finished() { ahead.reach(ahead.finished_); }
   } finished{*this};
   FILE* const sink = std::tmpfile();
   if (sink == nullptr) return;
@@ -85,9 +82,9 @@ void ScatteringAhead::evaluate() {
     if (embed_s_param(net, sink) == 0) {
       const TopofunList denominators = scattering_functions(net, requested, false);
       denominators_.evaluate(net, &stats_, denominators, true);
-      denominators_evaluated_ = true;
       // The stage takes each denominator in this order, leaving the tables
-      // as each take does.
+      // as each take does. The results are looked at before the stage may
+      // take them.
       bool every_result = true;
       for (int i = 0; i < denominators.count; ++i) {
         const int topofun = denominators.codes[i];
@@ -95,9 +92,10 @@ void ScatteringAhead::evaluate() {
         requested.topofun_evaluated[topofun] = 1;
         mark_tables_as_evaluated(net, topofun);
       }
+      reach(denominators_evaluated_);
       if (every_result && !cancelled_.load() && conjugate_normalizing_networks(net, sink) == 0) {
-        numerators_.evaluate(net, &stats_, scattering_functions(net, requested, true), true);
-        numerators_evaluated_ = true;
+        reach(numerators_begun_);
+        numerators_.evaluate(net, &stats_, scattering_functions(net, requested, true), true, true);
       }
     }
   } catch (...) {
@@ -106,31 +104,47 @@ void ScatteringAhead::evaluate() {
   std::fclose(sink);
 }
 
-void ScatteringAhead::wait(RunStats* run) {
-  if (!thread_.joinable()) return;
+void ScatteringAhead::reach(bool& stage) {
   {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stage = true;
+  }
+  progressed_.notify_all();
+}
+
+bool ScatteringAhead::wait_until(const bool& stage, RunStats* run) {
+  if (!thread_.joinable()) return false;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stage && !finished_) {
+    progressed_.wait_for(lock, kWatchInterval);
+    lock.unlock();
     // The output of earlier netlists is pushed out meanwhile, and output
     // that fails ends the evaluations.
-    constexpr std::chrono::milliseconds kWatchInterval{50};
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!finished_) {
-      finished_one_.wait_for(lock, kWatchInterval);
-      lock.unlock();
-      if (run_stopped(run)) cancelled_.store(true);
-      lock.lock();
-    }
+    if (run_stopped(run)) cancelled_.store(true);
+    lock.lock();
   }
+  return stage;
+}
+
+void ScatteringAhead::wait(RunStats* run) {
+  if (!thread_.joinable()) return;
+  wait_until(finished_, run);
   thread_.join();
 }
 
 EvaluationsAhead* ScatteringAhead::denominators(RunStats* run) {
-  wait(run);
-  return denominators_evaluated_ && !cancelled_.load() ? &denominators_ : nullptr;
+  return wait_until(denominators_evaluated_, run) && !cancelled_.load() ? &denominators_
+                                                                         : nullptr;
 }
 
 EvaluationsAhead* ScatteringAhead::numerators(RunStats* run) {
-  wait(run);
-  return numerators_evaluated_ && !cancelled_.load() ? &numerators_ : nullptr;
+  return wait_until(numerators_begun_, run) && !cancelled_.load() ? &numerators_ : nullptr;
+}
+
+void ScatteringAhead::numerator(int topofun, RunStats* run) {
+  while (!numerators_.wait_for(topofun, kWatchInterval)) {
+    if (run_stopped(run)) cancelled_.store(true);
+  }
 }
 
 }  // namespace kavrel

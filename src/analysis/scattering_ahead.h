@@ -36,17 +36,25 @@ class ScatteringAhead {
 
   void start(const NetworkTables& net, const TopofunStores& ordinary_stores);
 
-  // Waits for the evaluations (ending them once the run's output fails) and
-  // hands over the results of the denominators, evaluated on the embedded
+  // Waits for the denominators' evaluations (ending them once the run's
+  // output fails) and hands over their results, evaluated on the embedded
   // tables; nullptr when there are none.
   EvaluationsAhead* denominators(RunStats* run);
-  // The results of the numerators, evaluated on the conjugated tables once
-  // every denominator had a result (so that the stage takes each one and
-  // leaves the tables as the copy was left); nullptr when there are none.
+  // The numerators, evaluated on the conjugated tables once every
+  // denominator had a result (so that the stage takes each one and leaves
+  // the tables as the copy was left), in the order the stage requests them;
+  // nullptr when they are not evaluated. Handed over as soon as their
+  // evaluations begin: the stage waits for each with numerator().
   EvaluationsAhead* numerators(RunStats* run);
+  // Waits until the numerator `topofun` is ready or will not come.
+  void numerator(int topofun, RunStats* run);
 
  private:
   void evaluate();
+  // Waits for the thread to reach `stage` (or to end), watching the run's
+  // output meanwhile; whether it reached it.
+  bool wait_until(const bool& stage, RunStats* run);
+  void reach(bool& stage);
   void wait(RunStats* run);
 
   std::unique_ptr<NetworkTables> tables_;
@@ -55,11 +63,12 @@ class ScatteringAhead {
   std::unique_ptr<RunMonitor> watcher_;
   EvaluationsAhead denominators_;
   EvaluationsAhead numerators_;
-  bool denominators_evaluated_ = false;
-  bool numerators_evaluated_ = false;
+  // Under the mutex: how far the thread is.
   std::mutex mutex_;
-  std::condition_variable finished_one_;
-  bool finished_ = false;  // under the mutex
+  std::condition_variable progressed_;
+  bool denominators_evaluated_ = false;
+  bool numerators_begun_ = false;
+  bool finished_ = false;
   std::thread thread_;
 };
 

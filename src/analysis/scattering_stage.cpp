@@ -1,5 +1,8 @@
 #include "analysis/scattering_stage.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "analysis/conjugation.h"
 #include "analysis/driver.h"
 #include "analysis/param_table.h"
@@ -21,6 +24,32 @@ void request(NetworkTables& net, TopofunStores& stores, FILE* out, int topofun, 
   note_parameter(stores.stats, param_names[row]);
   stores.topofun_evaluated[topofun] = 1;
   take_or_evaluate(net, stores, out, topofun, function_counter, ahead);
+}
+
+bool every_numerator_fits(const NetworkTables& net) {
+  for (int r = 0; r < kParamRows; ++r) {
+    if (net.param_selected[r] && is_scattering_row(param_table[r]) &&
+        !topofun_fits(net, param_table[r].num_topofun)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The functions evaluated once every selected row's numerator is.
+struct EvaluatedFlags {
+  int32_t flags[kTopofunCount];
+};
+EvaluatedFlags once_requested(const NetworkTables& net, const TopofunStores& stores) {
+  EvaluatedFlags evaluated;
+  std::copy(std::begin(stores.topofun_evaluated), std::end(stores.topofun_evaluated),
+            evaluated.flags);
+  for (int r = 0; r < kParamRows; ++r) {
+    if (net.param_selected[r] && is_scattering_row(param_table[r])) {
+      evaluated.flags[param_table[r].num_topofun] = 1;
+    }
+  }
+  return evaluated;
 }
 
 }  // namespace
@@ -72,23 +101,36 @@ void run_scattering_stage(NetworkTables& net, TopofunStores& stores, FILE* out,
 
   EvaluationsAhead numerators_evaluated_here;
   EvaluationsAhead* numerators_ahead = ahead.numerators(stores.stats);
-  if (numerators_ahead == nullptr) {
+  const bool evaluated_by_ahead = numerators_ahead != nullptr;
+  if (!evaluated_by_ahead) {
     numerators_evaluated_here.evaluate(net, stores.stats, scattering_functions(net, stores, true));
     numerators_ahead = &numerators_evaluated_here;
   }
-  for (int r = 0; r < kParamRows; ++r) {
+  auto request_numerator = [&](int r) {
     const ParamRow& row = param_table[r];
-    if (!net.param_selected[r]) continue;
     function_counter = row.param_code;
-    if (is_scattering_row(row) && !stores.topofun_evaluated[row.num_topofun])
-      request(net, stores, out, row.num_topofun, r, function_counter, *numerators_ahead);
+    if (!is_scattering_row(row) || stores.topofun_evaluated[row.num_topofun]) return;
+    if (evaluated_by_ahead) ahead.numerator(row.num_topofun, stores.stats);
+    request(net, stores, out, row.num_topofun, r, function_counter, *numerators_ahead);
+  };
+  // Rows print as their numerators come in, while the later ones are still
+  // being evaluated. A numerator that the tables cannot hold prints that it
+  // is skipped, before every row: then all are requested first. (One that
+  // fails ahead for want of memory is evaluated again in its row's turn.)
+  const bool print_as_they_come = evaluated_by_ahead && every_numerator_fits(net);
+  if (!print_as_they_come) {
+    for (int r = 0; r < kParamRows; ++r) {
+      if (net.param_selected[r]) request_numerator(r);
+    }
   }
 
-  const LastUses uses = last_uses(net, stores, true);
+  const LastUses uses = print_as_they_come ? last_uses(net, once_requested(net, stores).flags, true)
+                                           : last_uses(net, stores, true);
   {
     const KeptBlocksScope reuse;
     for (int r = 0; r < kParamRows; ++r) {
       const ParamRow& row = param_table[r];
+      if (print_as_they_come && net.param_selected[r]) request_numerator(r);
       if (!prints_row(net, stores, r, true)) continue;
       std::fprintf(out, " Function:\n %s( %d, %d; %d, %d) for %s normalization\n",
                    row.param_letter, port_labels[row.first_port_pos],
