@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "input/main_loop.h"
+#include "trees/kept_threads.h"
 #include "trees/run_stats.h"
 
 namespace {
@@ -31,6 +32,9 @@ FILE* null_output() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // Each run keeps a thread waiting for work while it lasts; kept for the
+  // whole process, it is started once instead of once per input.
+  static const kavrel::KeptThreadsScope kept_threads;
   if (const char* budget = std::getenv("KAVREL_FUZZ_TREE_BUDGET")) {
     const long long value = std::strtoll(budget, nullptr, 10);
     if (value > 0) raw_tree_budget = value;

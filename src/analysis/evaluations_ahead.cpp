@@ -10,11 +10,11 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "analysis/driver.h"
+#include "trees/kept_threads.h"
 #include "trees/run_monitor.h"
 #include "trees/thread_count.h"
 #include "trees/topofun.h"
@@ -146,7 +146,7 @@ void EvaluationsAhead::evaluate(const NetworkTables& net, RunStats* stats,
 
   const std::size_t wanted =
       std::min(count, static_cast<std::size_t>(usable_threads(stats))) - 1;
-  std::vector<std::thread> workers;
+  std::vector<KeptThread> workers;
   try {
     workers.reserve(wanted);
     while (workers.size() < wanted) workers.emplace_back(work);
@@ -173,7 +173,7 @@ void EvaluationsAhead::evaluate(const NetworkTables& net, RunStats* stats,
       lock.lock();
     }
   }
-  for (std::thread& worker : workers) worker.join();
+  for (KeptThread& worker : workers) worker.join();
   if (cancelled.load()) {
     const std::lock_guard<std::mutex> lock(mutex_);
     for (Result& result : results_) result = Result{};

@@ -63,7 +63,7 @@ void ScatteringAhead::start(const NetworkTables& net, const TopofunStores& ordin
       stats_.trees_before_sharing = run->trees_before_sharing;
     }
     stats_.monitor = watcher_.get();
-    thread_ = std::thread([this] { evaluate(); });
+    thread_ = KeptThread([this] { evaluate(); });
   } catch (...) {
     // The stage evaluates its functions itself.
   }

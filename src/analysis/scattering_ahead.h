@@ -4,10 +4,10 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "analysis/evaluations_ahead.h"
 #include "input/network_tables.h"
+#include "trees/kept_threads.h"
 #include "trees/run_monitor.h"
 #include "trees/run_stats.h"
 #include "trees/term_store.h"
@@ -69,7 +69,7 @@ class ScatteringAhead {
   bool denominators_evaluated_ = false;
   bool numerators_begun_ = false;
   bool finished_ = false;
-  std::thread thread_;
+  KeptThread thread_;
 };
 
 }  // namespace kavrel

@@ -8,7 +8,9 @@
 
 #include "analysis/driver.h"
 #include "input/netlist_reader.h"
+#include "trees/kept_threads.h"
 #include "trees/run_monitor.h"
+#include "trees/thread_count.h"
 
 namespace kavrel {
 
@@ -34,6 +36,9 @@ int run_kavrel(FILE* in, FILE* out, const RunOptions& options) {
   RunMonitor* const outer_monitor = stats->monitor;
   stats->monitor = &monitor;
 
+  // The threads that work is shared out to wait between tasks, and one is
+  // running before the first task, so that work handed out starts at once.
+  const KeptThreadsScope kept_threads(usable_threads(stats) - 1 > 0 ? 1 : 0);
   std::fprintf(out, "{program file name kavrel}\n");
   // Each run owns its tables and its lookahead, so runs never affect each other.
   std::unique_ptr<NetworkTables> net(new (std::nothrow) NetworkTables());

@@ -6,15 +6,15 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "output/row_scan.h"
+#include "trees/kept_threads.h"
 #include "trees/memory.h"
 #include "trees/work_sharing.h"
 
@@ -529,10 +529,10 @@ bool fixup_side_by_side(const NetworkTables& net, OhmUnitFactors& unit_factors,
       }
     }
   };
-  std::thread numerator_side;
+  KeptThread numerator_side;
   try {
-    numerator_side = std::thread(work, std::ref(sides[0]));
-  } catch (const std::system_error&) {
+    numerator_side = KeptThread([&work, &sides] { work(sides[0]); });
+  } catch (const std::exception&) {
     return false;
   }
   work(sides[1]);

@@ -11,10 +11,10 @@
 #include <mutex>
 #include <new>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "output/row_scan.h"
+#include "trees/kept_threads.h"
 #include "trees/memory.h"
 
 namespace kavrel {
@@ -378,11 +378,11 @@ bool print_in_chunks(const NetworkTables& net, const CancellationState& state,
       slot.text = buffers.back().get();
     }
 
-    std::vector<std::thread> workers;
+    std::vector<KeptThread> workers;
     workers.reserve(static_cast<std::size_t>(worker_count));
     for (int w = 0; w < worker_count; ++w) {
       try {
-        workers.emplace_back(format_chunks, std::ref(print));
+        workers.emplace_back([&print] { format_chunks(print); });
       } catch (const std::system_error&) {
         break;
       } catch (const std::bad_alloc&) {
@@ -392,7 +392,7 @@ bool print_in_chunks(const NetworkTables& net, const CancellationState& state,
     // The workers that did start take every chunk between them.
     if (workers.empty()) return false;
     write_chunks_in_order(print, out);
-    for (std::thread& worker : workers) worker.join();
+    for (KeptThread& worker : workers) worker.join();
   } catch (const std::bad_alloc&) {
     return false;
   }

@@ -9,9 +9,9 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <thread>
 #include <vector>
 
+#include "trees/kept_threads.h"
 #include "trees/run_monitor.h"
 #include "trees/term_index.h"
 #include "trees/thread_count.h"
@@ -138,7 +138,7 @@ class Sharing {
 
     merged_ = &merged;
 
-    std::vector<std::thread> workers;
+    std::vector<KeptThread> workers;
     try {
       workers.reserve(static_cast<std::size_t>(threads - 1));
       while (static_cast<int>(workers.size()) < threads - 1) {
@@ -151,7 +151,7 @@ class Sharing {
       // Fewer threads share the batches.
     }
     work(monitor, stats);
-    for (std::thread& worker : workers) worker.join();
+    for (KeptThread& worker : workers) worker.join();
     if (cancelled_.load() || merged_batches_ != batch_count) return false;
     counts.raw_trees = raw_trees_above_points_ + merged_raw_trees_;
     counts.common_trees = merged_common_trees_;

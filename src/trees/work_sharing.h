@@ -2,9 +2,9 @@
 
 #include <atomic>
 #include <exception>
-#include <thread>
 #include <vector>
 
+#include "trees/kept_threads.h"
 #include "trees/work_share.h"
 
 namespace kavrel {
@@ -28,16 +28,18 @@ bool share_out(int threads, int items, Work&& work) {
       }
     }
   };
-  std::vector<std::thread> helpers;
+  std::vector<KeptThread> helpers;
   const int wanted = (threads < items ? threads : items) - 1;
   try {
     if (wanted > 0) helpers.reserve(static_cast<std::size_t>(wanted));
-    for (int worker = 1; worker <= wanted; ++worker) helpers.emplace_back(run, worker);
+    for (int worker = 1; worker <= wanted; ++worker) {
+      helpers.emplace_back([&run, worker] { run(worker); });
+    }
   } catch (...) {
     // Fewer helpers.
   }
   run(0);
-  for (std::thread& helper : helpers) helper.join();
+  for (KeptThread& helper : helpers) helper.join();
   return !failed.load();
 }
 
