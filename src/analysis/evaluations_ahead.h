@@ -21,8 +21,9 @@ namespace kavrel {
 // when the machine has one core; an evaluation that fails ahead (limits,
 // memory) leaves no result, so that the stage evaluates it again and prints
 // what that prints. The calling thread evaluates the function with the most
-// raw i-trees first and may share its enumeration over the threads; the
-// others evaluate theirs each on one thread.
+// raw i-trees first (the first requested, where they go in request order) and
+// may share its enumeration over the threads; the others evaluate theirs
+// each on one thread.
 // Codes of topological functions in request order, each once; fixed in
 // size, so that listing them cannot fail.
 struct TopofunList {
