@@ -5,6 +5,7 @@
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "trees/kept_threads.h"
+#include "trees/memory.h"
 #include "trees/run_monitor.h"
 #include "trees/term_index.h"
 #include "trees/thread_count.h"
@@ -67,6 +69,71 @@ int batches_for(const EdgeLists& lists, int nodes, int threads) {
   if (by_trees <= static_cast<unsigned __int128>(least)) return static_cast<int>(least);
   return by_trees >= kMaxBatches ? kMaxBatches : static_cast<int>(by_trees);
 }
+
+// The merged store's room for its rows, faulted in ahead of the merging
+// thread by threads that would otherwise wait for it: the merging thread,
+// which copies every row into the store, is what holds the others up, and
+// the first touch of a page costs it more than the copy. Only room for rows
+// that will be written (those of the batches enumerated) is faulted in, so
+// the peak stays where it was; and only inside the room reserved for the
+// function, where the rows never move.
+class RoomAhead {
+ public:
+  // Before the threads start; the room stays shut unless every row of the
+  // batches is appended to the store.
+  void open(const TermStore& store, bool rows_appended) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!rows_appended || store.termlist == nullptr || store.term_capacity < 1) return;
+    // The store grows within its reserved room by doubling its capacity, in
+    // place; filing the row before the last of the capacity grows it.
+    long long fixed = store.term_capacity;
+    while (2 * fixed <= store.reserved_terms) fixed *= 2;
+    if (fixed < 2) return;
+    row_bytes_ = store.row_bytes();
+    room_ = reinterpret_cast<char*>(store.termlist);
+    room_bytes_ = static_cast<std::size_t>(fixed - 2) * row_bytes_;
+    const auto used = static_cast<std::size_t>(std::max(store.terms_used, 0));
+    faulted_bytes_ = used * row_bytes_;
+    rows_coming_.store(used);
+  }
+
+  // A batch was enumerated: its rows will be written.
+  void add_rows(std::size_t rows) { rows_coming_.fetch_add(rows, std::memory_order_relaxed); }
+
+  // Faults in the next stretch of the room that rows will be written to, up
+  // to the next large page; false when there is none.
+  bool fault_in_some() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (room_ == nullptr) return false;
+    const std::size_t coming =
+        std::min(room_bytes_, rows_coming_.load(std::memory_order_relaxed) * row_bytes_);
+    if (faulted_bytes_ >= coming) return false;
+    const auto start = reinterpret_cast<std::uintptr_t>(room_) + faulted_bytes_;
+    const std::uintptr_t boundary = (start / kLargePageBytes + 1) * kLargePageBytes;
+    const std::size_t bytes = std::min<std::size_t>(boundary - start, coming - faulted_bytes_);
+    populate_for_writing(room_ + faulted_bytes_, bytes);
+    faulted_bytes_ += bytes;
+    return true;
+  }
+
+  // By the merging thread before it files rows that would end `rows_after`
+  // rows in: shuts the room for good where the store might grow and move.
+  void shut_unless_room_for(std::size_t rows_after) {
+    if (rows_after * row_bytes_ <= room_bytes_) return;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    room_ = nullptr;
+  }
+
+ private:
+  static constexpr std::uintptr_t kLargePageBytes = std::uintptr_t{2} << 20;
+
+  std::mutex mutex_;
+  char* room_ = nullptr;  // nullptr: shut
+  std::size_t room_bytes_ = 0;
+  std::size_t row_bytes_ = 0;
+  std::size_t faulted_bytes_ = 0;
+  std::atomic<std::size_t> rows_coming_{0};
+};
 
 class Sharing {
  public:
@@ -137,6 +204,8 @@ class Sharing {
     }
 
     merged_ = &merged;
+    const TermIndex* index = context_.index;
+    room_ahead_.open(merged, index != nullptr && index->in_use() && !index->finds_terms());
 
     std::vector<KeptThread> workers;
     try {
@@ -178,7 +247,10 @@ class Sharing {
         std::unique_lock<std::mutex> lock(mutex_);
         while (!cancelled_.load() && next_batch_ < batch_count_ &&
                next_batch_ >= merged_batches_ + window_) {
-          batch_finished_.wait_for(lock, kWatchInterval);
+          lock.unlock();
+          const bool faulted_in = room_ahead_.fault_in_some();
+          lock.lock();
+          if (!faulted_in) batch_finished_.wait_for(lock, kWatchInterval);
           if (stats != nullptr && run_stopped(stats)) cancelled_.store(true);
         }
         if (cancelled_.load() || next_batch_ >= batch_count_) return;
@@ -197,6 +269,7 @@ class Sharing {
         batch_finished_.notify_all();
         return;
       }
+      room_ahead_.add_rows(batch.powers.size());
       batch.done.store(true, std::memory_order_release);
       merge_in_order();
     }
@@ -225,6 +298,8 @@ class Sharing {
     for (int b = merged_batches_.load(); b < batch_count_; ++b) {
       Batch& batch = batches_[b];
       if (!batch.done.load(std::memory_order_acquire)) break;
+      room_ahead_.shut_unless_room_for(static_cast<std::size_t>(merged_->terms_used) +
+                                       batch.powers.size());
       if (!file_trees(batch)) {
         cancelled_.store(true);
         break;
@@ -342,6 +417,7 @@ class Sharing {
   int batch_count_ = 0;
   int window_ = 1;
   TermStore* merged_ = nullptr;
+  RoomAhead room_ahead_;
   std::atomic<bool> cancelled_{false};
   // Under mutex_: the next batch to take; merged_batches_ is written under
   // both mutexes.
