@@ -144,6 +144,9 @@ EvaluationsAhead* ScatteringAhead::numerators(RunStats* run) {
 void ScatteringAhead::numerator(int topofun, RunStats* run) {
   while (!numerators_.wait_for(topofun, kWatchInterval)) {
     if (run_stopped(run)) cancelled_.store(true);
+    // Should the thread have ended short of evaluating them, none will come.
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (finished_) return;
   }
 }
 
