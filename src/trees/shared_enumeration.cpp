@@ -84,10 +84,9 @@ class RoomAhead {
   void open(const TermStore& store, bool rows_appended) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (!rows_appended || store.termlist == nullptr || store.term_capacity < 1) return;
-    // The store grows within its reserved room by doubling its capacity, in
-    // place; filing the row before the last of the capacity grows it.
+    // Filing the row before the last of the capacity grows the store.
     long long fixed = store.term_capacity;
-    while (2 * fixed <= store.reserved_terms) fixed *= 2;
+    while (doubles_in_place(store, fixed)) fixed *= 2;
     if (fixed < 2) return;
     row_bytes_ = store.row_bytes();
     room_ = reinterpret_cast<char*>(store.termlist);

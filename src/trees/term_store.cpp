@@ -233,7 +233,7 @@ int grow_terms(TermStore& store, const TermContext& context) {
   const bool trace = (context.test_bitmap & kBitResources) != 0;
   const int old_capacity = store.term_capacity;
   int termlist_capacity = old_capacity;
-  if (!trace && old_capacity >= 1 && store.reserved_terms / 2 >= old_capacity) {
+  if (!trace && doubles_in_place(store, old_capacity)) {
     // Within reserved room termlist stays where it is, grown as the first
     // step of resize_array would grow it.
     termlist_capacity = 2 * old_capacity;

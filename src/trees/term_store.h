@@ -191,6 +191,12 @@ int alloc_term_store(TermStore& store, int name_count = kNameSlots,
 // room only in a large function.
 void reserve_term_rows(TermStore& store, long long rows);
 
+// Whether a store of `capacity` rows grows by doubling within its reserved
+// room, where termlist stays where it is.
+inline bool doubles_in_place(const TermStore& store, long long capacity) {
+  return capacity >= 1 && store.reserved_terms / 2 >= capacity;
+}
+
 // Makes poly hold the column of `power` (0..kPowerBuckets-1): 0 when it does,
 // 1 when poly could not be widened (store unchanged).
 int ensure_poly_column(TermStore& store, int power);
