@@ -9,9 +9,9 @@
 #include <set>
 #include <string>
 #include <vector>
-#include <regex>
 
 #include "output_store_builder.h"
+#include "support/text_patterns.h"
 
 namespace {
 
@@ -118,11 +118,11 @@ TEST_F(InductorRefiling, PolyGrowsWhenABucketFillsUp) {
 
   net->test_bitmap = kavrel::kBitResources;
   const std::string traced = print_function(*net, stores, 1, 0, 2);
-  EXPECT_TRUE(std::regex_match(
-      traced, std::regex("Topological formula:  \\(V, 1-trees\\) / \\(Wijij, 2-trees\\)\n"
-                         "resizing poly orig size =3, orig ptr =0x[0-9a-f]{8,}\n"
-                         "num of elements =6, pointer =0x[0-9a-f]{8,}\n"
-                         "[\\s\\S]*")))
+  EXPECT_TRUE(kavrel_test::matches_whole(
+      traced, "Topological formula:  \\(V, 1-trees\\) / \\(Wijij, 2-trees\\)\n"
+              "resizing poly orig size =3, orig ptr =0x[0-9a-f]{8,}\n"
+              "num of elements =6, pointer =0x[0-9a-f]{8,}\n"
+              "[\\s\\S]*"))
       << traced;
   EXPECT_EQ(traced.substr(traced.find("\n Numerator:")), expected);
 }
@@ -335,11 +335,11 @@ TEST(Fixup, PolyGrowsByTheCountOfTermsThatStayed) {
       "\n Denominator:\n\n + s^0  (\n         1 G1   \n        )\n\n End:\n\n";
   net->test_bitmap = kavrel::kBitResources;
   const std::string traced = print_function(*net, stores, 1, 0, 2);
-  EXPECT_TRUE(std::regex_match(
-      traced, std::regex("Topological formula:  \\(V, 1-trees\\) / \\(Wijij, 2-trees\\)\n"
-                         "resizing poly orig size =8, orig ptr =0x[0-9a-f]{8,}\n"
-                         "num of elements =16, pointer =0x[0-9a-f]{8,}\n"
-                         "\n Numerator:[\\s\\S]*")))
+  EXPECT_TRUE(kavrel_test::matches_whole(
+      traced, "Topological formula:  \\(V, 1-trees\\) / \\(Wijij, 2-trees\\)\n"
+              "resizing poly orig size =8, orig ptr =0x[0-9a-f]{8,}\n"
+              "num of elements =16, pointer =0x[0-9a-f]{8,}\n"
+              "\n Numerator:[\\s\\S]*"))
       << traced;
   EXPECT_EQ(traced.substr(traced.find("\n Numerator:")), function);
 }

@@ -10,11 +10,11 @@
 #include <functional>
 #include <map>
 #include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "support/store_probes.h"
+#include "support/text_patterns.h"
 #include "trees/memory.h"
 #include "trees/qualification.h"
 #include "trees/term_store.h"
@@ -22,6 +22,7 @@
 
 namespace {
 
+using kavrel_test::masked_addresses;
 using kavrel::NetworkTables;
 using kavrel::TermStore;
 using kavrel::TopofunStores;
@@ -143,10 +144,6 @@ const std::string kVGraphHeader =
 const std::string kBlankLine = "\n" + std::string(1024, ' ') + "\n";
 const std::string kSetupFailure =
     "insufficient memory to buffer common trees; remainder of function evaluation skipped\n";
-
-std::string masked_addresses(const std::string& text) {
-  return std::regex_replace(text, std::regex("0x[0-9a-f]+"), "0x#");
-}
 
 struct StoresFixture : ::testing::Test {
   TopofunStores stores;

@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "support/store_probes.h"
+#include "support/text_patterns.h"
 #include "trees/memory.h"
 #include "trees/term_index.h"
 #include "trees/term_insert.h"
@@ -20,13 +20,10 @@
 
 namespace {
 
+using kavrel_test::masked_addresses;
 using kavrel::TermStore;
 
 constexpr int kIdentitySlots = 104;
-
-std::string masked_addresses(const std::string& text) {
-  return std::regex_replace(text, std::regex("0x[0-9a-f]+"), "0x#");
-}
 
 std::string hex(const void* pointer) {
   char text[40];

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 
 #include "input/main_loop.h"
+#include "support/text_patterns.h"
 
 namespace kavrel_test {
 
@@ -25,8 +25,8 @@ std::string run_kavrel_on(const std::string& input) {
 }
 
 std::string normalize_elapsed(const std::string& output) {
-  static const std::regex elapsed("\\{elapsed time: -?[0-9]+/1000 sec\\.\\}\n$");
-  return std::regex_replace(output, elapsed, "{elapsed time: #/1000 sec.}\n");
+  return replace_matches(output, "\\{elapsed time: -?[0-9]+/1000 sec\\.\\}\n$",
+                         "{elapsed time: #/1000 sec.}\n");
 }
 
 std::string run_normalized(const std::string& input) {
