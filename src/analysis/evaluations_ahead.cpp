@@ -86,6 +86,11 @@ void evaluate_on_copy(const NetworkTables& net, const RunStats* stats, RunMonito
 
 }  // namespace
 
+std::FILE* open_discarding_sink() {
+  if (std::FILE* null_device = std::fopen("/dev/null", "w")) return null_device;
+  return std::tmpfile();
+}
+
 void TopofunList::add(int topofun) {
   if (topofun < 0 || topofun >= kTopofunCount) return;
   for (int i = 0; i < count; ++i) {
@@ -134,7 +139,7 @@ void EvaluationsAhead::evaluate(const NetworkTables& net, RunStats* stats,
   std::condition_variable finished_one;
   std::size_t finished = 0;
   auto work = [&] {
-    if (FILE* sink = std::tmpfile()) {
+    if (FILE* sink = open_discarding_sink()) {
       RunMonitor watcher(&cancelled);
       evaluate_next(&watcher, sink);
       std::fclose(sink);
@@ -153,7 +158,7 @@ void EvaluationsAhead::evaluate(const NetworkTables& net, RunStats* stats,
   } catch (...) {
     // Fewer threads share the functions.
   }
-  if (FILE* sink = std::tmpfile()) {
+  if (FILE* sink = open_discarding_sink()) {
     RunMonitor* const monitor = stats != nullptr ? stats->monitor : nullptr;
     RunMonitor watcher(&cancelled);
     RunMonitor* const own = monitor != nullptr ? monitor : &watcher;

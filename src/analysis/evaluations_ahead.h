@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <mutex>
 
@@ -24,6 +25,11 @@ namespace kavrel {
 // raw i-trees first (the first requested, where they go in request order) and
 // may share its enumeration over the threads; the others evaluate theirs
 // each on one thread.
+// A stream for what an evaluation ahead prints, which no one reads: the
+// null device, or a temporary file where there is none. Opening a temporary
+// file costs the run a few tenths of a millisecond. Null where neither opens.
+std::FILE* open_discarding_sink();
+
 // Codes of topological functions in request order, each once; fixed in
 // size, so that listing them cannot fail.
 struct TopofunList {

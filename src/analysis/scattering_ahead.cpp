@@ -74,7 +74,7 @@ void ScatteringAhead::evaluate() {
     ScatteringAhead& ahead;
     ~Finished() { ahead.reach(ahead.finished_); }
   } finished{*this};
-  FILE* const sink = std::tmpfile();
+  FILE* const sink = open_discarding_sink();
   if (sink == nullptr) return;
   try {
     NetworkTables& net = *tables_;
