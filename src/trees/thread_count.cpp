@@ -9,7 +9,8 @@ namespace kavrel {
 
 int usable_threads(const RunStats* stats) {
   if (stats != nullptr && stats->threads > 0) return stats->threads;
-  const unsigned cores = std::thread::hardware_concurrency();
+  // Asked once: the C library reads a file of the system's for each answer.
+  static const unsigned cores = std::thread::hardware_concurrency();
   return cores > 0 ? static_cast<int>(cores) : 1;
 }
 
