@@ -286,6 +286,7 @@ TEST(TreesDifferential, ShortcutsAreTakenOnlyWhereRawTreesStayHidden) {
 }
 
 using kavrel_test::fail_in_range;
+using kavrel_test::replace_matches;
 using kavrel_test::FailureRule;
 
 std::size_t first_termlist_bytes(const std::string& body) {
@@ -307,8 +308,8 @@ TEST(TreesDifferential, FailedTermStoreGrowthEndsBothRunsAlike) {
     kavrel::set_allocation_failure(nullptr, nullptr);
 
     const std::string raw_count = "raw i-trees  evaluated: *[0-9]+\n";
-    const std::string fast_text = kavrel_test::replace_matches(fast.output, raw_count, "raw i-trees #\n");
-    const std::string exact_text = kavrel_test::replace_matches(exact.output, raw_count, "raw i-trees #\n");
+    const std::string fast_text = replace_matches(fast.output, raw_count, "raw i-trees #\n");
+    const std::string exact_text = replace_matches(exact.output, raw_count, "raw i-trees #\n");
     EXPECT_TRUE(fast_text == exact_text) << n << ": " << first_difference(fast_text, exact_text);
     // Only the ladder needs more termlist rows: the 4x3 grid has 2415 spanning
     // trees, fewer than the first 4472 rows, and its poly, one column wide
