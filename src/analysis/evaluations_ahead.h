@@ -12,6 +12,14 @@
 
 namespace kavrel {
 
+// Codes of topological functions in request order, each once; fixed in
+// size, so that listing them cannot fail.
+struct TopofunList {
+  int codes[kTopofunCount] = {};
+  int count = 0;
+  void add(int topofun);
+};
+
 // Topological functions that a stage is about to request one after the
 // other, evaluated ahead of time on several threads, each on its own copy of
 // the tables. The stage then takes each result where it would have
@@ -25,19 +33,6 @@ namespace kavrel {
 // raw i-trees first (the first requested, where they go in request order) and
 // may share its enumeration over the threads; the others evaluate theirs
 // each on one thread.
-// A stream for what an evaluation ahead prints, which no one reads: the
-// null device, or a temporary file where there is none. Opening a temporary
-// file costs the run a few tenths of a millisecond. Null where neither opens.
-std::FILE* open_discarding_sink();
-
-// Codes of topological functions in request order, each once; fixed in
-// size, so that listing them cannot fail.
-struct TopofunList {
-  int codes[kTopofunCount] = {};
-  int count = 0;
-  void add(int topofun);
-};
-
 class EvaluationsAhead {
  public:
   // Returns once all are done, or once the run's monitor reports that
@@ -77,5 +72,10 @@ class EvaluationsAhead {
   Result results_[kTopofunCount];
   bool ended_ = false;
 };
+
+// A stream for what an evaluation ahead prints, which no one reads: the
+// null device, or a temporary file where there is none. Opening a temporary
+// file costs the run a few tenths of a millisecond. Null where neither opens.
+std::FILE* open_discarding_sink();
 
 }  // namespace kavrel
